@@ -3,7 +3,7 @@
 
 HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2
 
-.PHONY: all deps build demo check check-host
+.PHONY: all deps build demo check check-host check-asan
 all: build
 
 deps:
@@ -19,4 +19,10 @@ demo: build
 check-host: build
 	ctest --preset default -j$$(nproc)
 
-check: check-host
+# The same unit and system tests again, built with AddressSanitizer and UBSan.
+check-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j$$(nproc)
+	ctest --preset asan -j$$(nproc)
+
+check: check-host check-asan
