@@ -11,8 +11,8 @@ BUILD_DIR = os.environ.get("KIT_BUILD_DIR", os.path.join(os.path.dirname(__file_
 
 # Under the sanitizer build the programs run without leak checking: they keep what they allocate
 # at start-up until they end, by design, and a leak report at exit would change their status.
-PROGRAM_ENV = dict(os.environ)
-PROGRAM_ENV["ASAN_OPTIONS"] = ":".join(
+# Set here, so every process a test starts inherits it.
+os.environ["ASAN_OPTIONS"] = ":".join(
     part for part in (os.environ.get("ASAN_OPTIONS", ""), "detect_leaks=0") if part)
 
 
@@ -24,7 +24,7 @@ def program(name):
 def run(name, *args, timeout=10, stdin=None):
     """Runs a program to its end; returns (status, stdout, stderr) as text."""
     p = subprocess.run([program(name), *args], input=stdin, capture_output=True, text=True,
-                       timeout=timeout, env=PROGRAM_ENV)
+                       timeout=timeout)
     return p.returncode, p.stdout, p.stderr
 
 
@@ -51,20 +51,38 @@ class Listener:
     def close(self):
         self.sock.close()
 
+    __del__ = close
+
 
 class Background:
     """A program running while a test talks to it; killed and reaped at the end."""
 
     def __init__(self, name, *args):
         self.proc = subprocess.Popen([program(name), *args], stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, text=True, env=PROGRAM_ENV)
+                                     stderr=subprocess.PIPE)
+        self.out = b""
+
+    def lines(self, count, timeout=5.0):
+        """Waits until stdout holds count lines (or timeout); returns the lines so far."""
+        end = time.monotonic() + timeout
+        fd = self.proc.stdout.fileno()
+        while self.out.count(b"\n") < count:
+            left = end - time.monotonic()
+            if left <= 0 or not select.select([fd], [], [], left)[0]:
+                break
+            chunk = os.read(fd, 65536)
+            if not chunk:
+                break
+            self.out += chunk
+        return self.out.decode().splitlines()
 
     def stop(self):
         """Kills the program if it still runs; returns (status, stdout, stderr)."""
         if self.proc.poll() is None:
             self.proc.kill()
         out, err = self.proc.communicate(timeout=10)
-        return self.proc.returncode, out, err
+        self.out += out
+        return self.proc.returncode, self.out.decode(), err.decode()
 
     def __enter__(self):
         return self

@@ -54,7 +54,7 @@ class StartUpFailures(kit.unittest.TestCase):
             resource.setrlimit(resource.RLIMIT_NOFILE, (4, 4))
         p = subprocess.run([kit.program("s88-reporter"), "-m", "0", "-f", "-b", "127.0.0.1",
                             "-s", "15731"], capture_output=True, text=True, timeout=10,
-                           env=kit.PROGRAM_ENV, preexec_fn=one_spare_descriptor)
+                           preexec_fn=one_spare_descriptor)
         self.assertEqual(p.returncode, 1)
         self.assertTrue(p.stderr.startswith("UDP second socket error: Too many open files\n"),
                         p.stderr)
