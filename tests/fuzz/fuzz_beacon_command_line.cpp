@@ -10,24 +10,6 @@
 #include <arpa/inet.h>
 #include <cctype>
 
-namespace {
-
-// The usage text as -h prints it for this program name.
-std::string usage_text(const char *argv0)
-{
-    beacon_context ctx = {};
-    char address[DEST_TEXT_SIZE], iface[DEST_TEXT_SIZE];
-    char name[] = "", help[] = "-h";
-    char *argv[] = {argv0 ? (char *)argv0 : name, help, nullptr};
-    reset_getopt();
-    Capture err(stderr);
-    if (parse_beacon_options(2, argv, &ctx, address, iface) != 0)
-        abort();
-    return err.text();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzArgv args(data, size);
@@ -41,7 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (alloc_destination_texts(&address, &iface) < 0)
         abort();
 
-    std::string usage = usage_text(argv0);
+    std::string usage = usage_for(argv0, [](int argc, char **argv) {
+        beacon_context c = {};
+        char address[DEST_TEXT_SIZE], iface[DEST_TEXT_SIZE];
+        return parse_beacon_options(argc, argv, &c, address, iface);
+    });
     reset_getopt();
     Capture err(stderr);
     int status = parse_beacon_options(args.argc(), args.argv(), &ctx, address, iface);

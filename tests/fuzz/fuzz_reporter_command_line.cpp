@@ -14,29 +14,6 @@
 
 namespace {
 
-// The usage text as -h prints it for this program name (argc 0 has none: "").
-std::string usage_text(const char *argv0)
-{
-    reporter_context ctx = {};
-    reporter_settings settings = {};
-    char name[] = "", help[] = "-h";
-    char *argv[] = {argv0 ? (char *)argv0 : name, help, nullptr};
-    reset_getopt();
-    Capture err(stderr);
-    if (parse_reporter_options(2, argv, &ctx, &settings) != 0)
-        abort();
-    return err.text();
-}
-
-// An option argument is a whole word ("-c" "PA1") or the end of one ("-cPA1").
-bool is_an_argument(const std::string &text, const FuzzArgv &args)
-{
-    for (char *w : args.words())
-        if (ends_with(w, text))
-            return true;
-    return false;
-}
-
 // The pins a configuration text must give, read token by token.
 int expected_pins(const std::string &text, int32_t pins[PIN_SLOTS], std::string *message)
 {
@@ -109,7 +86,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (alloc_destination_texts(&settings.udp_dst_address, &settings.bcast_interface) < 0)
         abort();
 
-    std::string usage = usage_text(argv0);
+    std::string usage = usage_for(argv0, [](int argc, char **argv) {
+        reporter_context c = {};
+        reporter_settings s = {};
+        return parse_reporter_options(argc, argv, &c, &s);
+    });
     reset_getopt();
     Capture err(stderr);
     int status = parse_reporter_options(args.argc(), args.argv(), &ctx, &settings);

@@ -2,6 +2,8 @@
 // under test prints, and a check that stops the run with a readable reason.
 #pragma once
 
+#include "cli.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -114,4 +116,27 @@ inline bool starts_with(const std::string &s, const std::string &head)
 inline bool ends_with(const std::string &s, const std::string &tail)
 {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// An option argument is a whole word ("-c" "PA1") or the end of one ("-cPA1").
+inline bool is_an_argument(const std::string &text, const FuzzArgv &args)
+{
+    for (char *w : args.words())
+        if (ends_with(w, text))
+            return true;
+    return false;
+}
+
+// The usage text as a parser prints it for "-h" under this program name (argv[0] may be null
+// when argc is 0). parse(argc, argv) runs the program's option routine.
+template <class Parse>
+std::string usage_for(const char *argv0, Parse parse)
+{
+    char name[] = "", help[] = "-h";
+    char *argv[] = {argv0 ? (char *)argv0 : name, help, nullptr};
+    reset_getopt();
+    Capture err(stderr);
+    if (parse(2, argv) != 0)
+        abort();
+    return err.text();
 }
