@@ -36,5 +36,6 @@ check-armhf: build-armhf
 # The target test cases in a VM with Debian's armhf kernel (tests/target/README.md).
 check-target: build-armhf
 	tests/target/run -B build/armhf
+	tests/target/selftest -B build/armhf
 
 check: check-host check-armhf check-target
