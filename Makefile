@@ -2,25 +2,47 @@
 # Both install the Debian packages they need when run as root.
 
 HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2
+# The armhf cross build, its unit tests under user-mode emulation, and the test VM.
+TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf libgtest-dev:armhf qemu-user-static \
+	qemu-system-arm cpio gzip xz-utils
+
 # libclang-rt-14-dev holds the fuzzer and sanitizer runtimes; clang-14 only recommends it.
 FUZZ_PACKAGES := clang-14 libfuzzer-14-dev libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build demo check check-host check-asan check-fuzz fuzz
+.PHONY: all deps deps-armhf build build-armhf demo check check-host check-armhf check-target \
+	check-asan check-fuzz fuzz
+
 all: build
 
 deps:
 	@scripts/need-packages $(HOST_PACKAGES)
 
+deps-armhf:
+	@scripts/need-packages --arch armhf $(TARGET_PACKAGES)
+
 build: deps
 	cmake --preset default
 	cmake --build --preset default -j$$(nproc)
+
+build-armhf: deps-armhf
+	cmake --preset armhf
+	cmake --build --preset armhf -j$$(nproc)
 
 demo: build
 	scripts/demo.sh build/default
 
 check-host: build
 	ctest --preset default -j$$(nproc)
+
+# The unit tests again, as armhf binaries: 32-bit faults show up here, not on a user's board.
+check-armhf: build-armhf
+	ctest --preset armhf -j$$(nproc)
+
+# The target test cases in a VM with Debian's armhf kernel (tests/target/README.md).
+check-target: build-armhf
+	tests/target/run -B build/armhf
+	tests/target/selftest -B build/armhf
 
 # The same unit and system tests again, built with AddressSanitizer and UBSan.
 check-asan: deps
@@ -42,4 +64,4 @@ fuzz: deps
 	cmake --build --preset fuzz -j$$(nproc)
 	KIT_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz --timeout $$(($(FUZZ_SECONDS) + 120))
 
-check: check-host check-asan check-fuzz
+check: check-host check-asan check-fuzz check-armhf check-target
