@@ -11,7 +11,7 @@ FUZZ_PACKAGES := clang-14 libfuzzer-14-dev libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps deps-armhf build build-armhf demo check check-host check-armhf check-target \
-	check-asan check-fuzz fuzz
+	check-asan check-fuzz fuzz footprint soak
 
 all: build
 
@@ -65,3 +65,11 @@ fuzz: deps
 	KIT_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz --timeout $$(($(FUZZ_SECONDS) + 120))
 
 check: check-host check-asan check-fuzz check-armhf check-target
+
+# Figures, not tests: stripped size of each armhf program and resident memory in the VM.
+footprint: deps-armhf
+	scripts/footprint
+
+# Long runs in the target VM (over ten minutes), not part of check.
+soak: build-armhf
+	scripts/soak

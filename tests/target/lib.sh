@@ -65,3 +65,10 @@ start_udp_dump() {
     udp_dump_pid=$!
     wait_for 5 test -e "$out.ready"
 }
+
+# figure TEXT: a benchmark figure, in the case's output and on the VM console as a
+# "KIT-FIGURE TEXT" line that the host side collects (scripts/footprint, scripts/soak).
+figure() {
+    echo "KIT-FIGURE $*" >/dev/console
+    echo "$*"
+}

@@ -44,9 +44,10 @@ wait $flood_udp
 rss_end=$(rss)
 kill "$pid"
 
-echo "soak can-bridge CAN->UDP: $(cat flood-can); $(cat to-udp)"
-echo "soak can-bridge UDP->CAN: $(cat flood-udp); $(cat to-can)"
-echo "soak can-bridge VmRSS kB: start $rss_start, end $rss_end, max $rss_max; samples every 10 s: $samples"
+figure "soak can-bridge CAN->UDP: $(cat flood-can); $(cat to-udp)"
+figure "soak can-bridge UDP->CAN: $(cat flood-udp); $(cat to-can)"
+figure "soak can-bridge VmRSS kB: start $rss_start, end $rss_end, max $rss_max"
+figure "soak can-bridge VmRSS kB every 10 s: $samples"
 expect_eq "CAN->UDP count status" 0 $up_status
 expect_eq "UDP->CAN count status" 0 $down_status
 # Flat: what the first frames touched may settle in, nothing may keep growing.
