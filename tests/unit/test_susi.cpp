@@ -116,12 +116,6 @@ struct Parsed {
     }
 };
 
-const char *const usage_text =
-    "\nUsage: susi-cv-read    Version 0.1\n\n"
-    "         -c                  reading CV\n"
-    "         -f                  run in foreground (for debugging)\n"
-    "         -v                  be verbose\n\n";
-
 TEST(SusiOptions, CvIsTheLowTenBitsAndReachesTheDriverUnchanged)
 {
     EXPECT_EQ(Parsed({"s", "-c", "897"}).cv, 897);
@@ -146,24 +140,6 @@ TEST(SusiOptions, CvIsTheLowTenBitsAndReachesTheDriverUnchanged)
     reset_driver(256, 0);
     read_through_driver(high.cv);
     EXPECT_EQ(driver.records[0], record(0x79, 0x00, 0xE8));
-}
-
-TEST(SusiOptions, UsageTextAndStatuses)
-{
-    struct Case {
-        std::initializer_list<std::string> words;
-        int status;
-    };
-    for (const Case &c : {Case{{"./susi-cv-read", "-h"}, 0}, Case{{"susi-cv-read", "-?"}, 0},
-                          Case{{"susi-cv-read", "-f", "-c", "1"}, 0},
-                          Case{{"susi-cv-read", "-c", "1", "-v"}, 0},
-                          Case{{"susi-cv-read", "-c"}, 0},
-                          Case{{"/usr/bin/susi-cv-read", "-s", "-c", "1"}, 1},
-                          Case{{"susi-cv-read"}, 1}}) {
-        Parsed p(c.words);
-        EXPECT_EQ(p.status, c.status) << *c.words.begin() << " " << c.words.size();
-        EXPECT_EQ(p.err, usage_text);
-    }
 }
 
 }  // namespace
