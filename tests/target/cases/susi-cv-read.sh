@@ -3,12 +3,8 @@
 # susi-gpio-emu: the records that reach the driver and the CV assembled from its answers.
 . "$KIT_LIB"
 
-# The emulated driver is a CUSE device; the node may be missing where nothing made it.
-[ -e /dev/cuse ] || modprobe cuse 2>/dev/null || true
-if [ ! -e /dev/cuse ] && [ -r /sys/class/misc/cuse/dev ]; then
-    mknod /dev/cuse c $(tr : ' ' </sys/class/misc/cuse/dev)
-fi
-[ -e /dev/cuse ] || fail "this kernel offers no CUSE (/dev/cuse)"
+# The emulated driver is a CUSE device.
+[ -c /dev/cuse ] || fail "no /dev/cuse: the cuse module is not loaded"
 
 driver_pid=
 stop_driver() {
