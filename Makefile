@@ -3,7 +3,7 @@
 
 HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2
 
-.PHONY: all deps build demo check check-host
+.PHONY: all deps build demo check check-host bench
 all: build
 
 deps:
@@ -20,3 +20,8 @@ check-host: build
 	ctest --preset default -j$$(nproc)
 
 check: check-host
+
+# Figures, not pass or fail: S88 scan cycle timing and GPIO access cost.
+bench: build
+	build/default/tests/bench/bench-scan
+	build/default/tests/bench/bench-gpio
