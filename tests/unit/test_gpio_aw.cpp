@@ -45,16 +45,6 @@ constexpr uint32_t PI_CONFIG3 = 0x92C;  // PI24-PI31
 constexpr uint32_t PI_DATA = 0x930;
 constexpr uint32_t PI_PULL1 = 0x940;    // PI16-PI31
 
-TEST(GpioAw, WritingPH3UsesItsConfigDataAndPullWords)
-{
-    MemFile mem;
-    mem.open_library();
-    EXPECT_EQ(0, gpio_aw_write(227, 1));
-    EXPECT_EQ(mem.reg(PH_CONFIG0), 1u << 12);  // function 1 in bits 12-14
-    EXPECT_EQ(mem.reg(PH_DATA), 1u << 3);
-    EXPECT_EQ(mem.reg(PH_PULL0), 1u << 6);     // pull-up in bits 6-7
-}
-
 TEST(GpioAw, ReadingPI20UsesItsConfigDataAndPullWords)
 {
     MemFile mem;
@@ -71,7 +61,7 @@ TEST(GpioAw, ReadingPI20UsesItsConfigDataAndPullWords)
     EXPECT_EQ(level, 0);
 }
 
-TEST(GpioAw, FirstWriteSetsPullClearsFunctionSelectsOutputThenDrivesAndKeepsOtherBits)
+TEST(GpioAw, FirstWriteOfPH3SetsPullClearsFunctionSelectsOutputThenDrives)
 {
     MemFile mem;
     // Function 6 and the fourth bit set: only "clear, then OR 1" in that order gives 0x9.
