@@ -6,11 +6,7 @@ HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2
 TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf libgtest-dev:armhf qemu-user-static \
 	qemu-system-arm cpio gzip xz-utils
 
-<<<<<<< HEAD
-.PHONY: all deps build demo check check-host bench
-=======
-.PHONY: all deps deps-armhf build build-armhf demo check check-host check-armhf check-target
->>>>>>> main
+.PHONY: all deps deps-armhf build build-armhf demo check check-host check-armhf check-target bench
 all: build
 
 deps:
@@ -33,14 +29,6 @@ demo: build
 check-host: build
 	ctest --preset default -j$$(nproc)
 
-<<<<<<< HEAD
-check: check-host
-
-# Figures, not pass or fail: S88 scan cycle timing and GPIO access cost.
-bench: build
-	build/default/tests/bench/bench-scan
-	build/default/tests/bench/bench-gpio
-=======
 # The unit tests again, as armhf binaries: 32-bit faults show up here, not on a user's board.
 check-armhf: build-armhf
 	ctest --preset armhf -j$$(nproc)
@@ -51,4 +39,8 @@ check-target: build-armhf
 	tests/target/selftest -B build/armhf
 
 check: check-host check-armhf check-target
->>>>>>> main
+
+# Figures, not pass or fail: S88 scan cycle timing and GPIO access cost.
+bench: build
+	build/default/tests/bench/bench-scan
+	build/default/tests/bench/bench-gpio
