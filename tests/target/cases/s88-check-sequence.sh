@@ -29,16 +29,10 @@ line_bit() {
 }
 set_data() { set_bit $PI_DATA 20 $1; }
 
-# wait_lines N: until s88-check has printed N lines (it then waits for the next key).
-wait_lines() {
-    n=0
-    while [ "$(wc -l < out)" -lt $1 ]; do
-        n=$((n + 1))
-        [ $n -lt 100 ] || fail "-i $invert: no line $1 of output: $(cat out)"
-        sleep 0.1
-    done
-    sleep 0.1  # printed, then it drives; give it the moment to reach the wait
-}
+# wait_lines N: until s88-check has printed N lines. Every line comes after the levels driven
+# before it, and nothing more happens before the next key.
+has_lines() { [ "$(wc -l < out)" -ge $1 ]; }
+wait_lines() { wait_for 10 has_lines $1; }
 key() { echo >&3; }
 
 expected_output() {

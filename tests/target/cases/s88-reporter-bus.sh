@@ -1,5 +1,6 @@
 # The real s88-reporter with the real GPIO library against s88-sim, a simulated S88 bus on the
 # /dev/mem stand-in. A microtiming of 2 ms gives the polling simulator time to follow.
+# kit-timeout: 240
 . "$KIT_LIB"
 
 # run_bus NAME COUNT "SIM ARGS" "REPORTER ARGS": runs the simulator and the reporter until
@@ -7,17 +8,11 @@
 run_bus() {
     s88-sim $3 > "$1.sim" 2>&1 &
     sim=$!
-    n=0
-    until grep -q ready "$1.sim" 2>/dev/null; do
-        n=$((n + 1))
-        [ $n -lt 100 ] || fail "$1: s88-sim not ready: $(cat "$1.sim")"
-        sleep 0.1
-    done
-    udp-dump -p 15730 -n "$2" -t 8000 > "$1.frames" &
-    dump=$!
+    wait_for 10 grep -qs ready "$1.sim"
+    start_udp_dump "$1.frames" 15730 -n "$2" -t 8000
     s88-reporter -f -b 127.0.0.1 -t 2000 $4 > "$1.trace" 2> "$1.errors" &
     reporter=$!
-    wait $dump
+    wait $udp_dump_pid
     kill $reporter $sim
     wait $reporter $sim 2>/dev/null
     expect_eq "$1: reporter errors" "" "$(cat "$1.errors")"
