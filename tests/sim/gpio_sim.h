@@ -44,5 +44,5 @@ struct GpioSim {
     std::vector<GpioCall> writes() const;
 };
 
-// The one simulated GPIO block of the process; reset it between tests with gpio_sim = {}.
+// The one simulated GPIO block of the process; tests start from gpio_sim = GpioSim().
 extern GpioSim gpio_sim;
