@@ -3,8 +3,8 @@
 
 HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2
 # The armhf cross build, its unit tests under user-mode emulation, and the test VM.
-TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf libgtest-dev:armhf qemu-user-static \
-	qemu-system-arm cpio gzip xz-utils
+TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf libgtest-dev:armhf libfuse3-dev:armhf \
+	qemu-user-static qemu-system-arm cpio gzip xz-utils
 
 .PHONY: all deps deps-armhf build build-armhf demo check check-host check-armhf check-target bench
 all: build
