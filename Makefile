@@ -11,7 +11,7 @@ FUZZ_PACKAGES := clang-14 libfuzzer-14-dev libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps deps-armhf build build-armhf demo check check-host check-armhf check-target \
-	check-asan check-fuzz fuzz footprint soak
+	check-asan check-fuzz fuzz footprint soak bench
 
 all: build
 
@@ -73,3 +73,8 @@ footprint: deps-armhf
 # Long runs in the target VM (over ten minutes), not part of check.
 soak: build-armhf
 	scripts/soak
+
+# Figures, not pass or fail: S88 scan cycle timing and GPIO access cost.
+bench: build
+	build/default/tests/bench/bench-scan
+	build/default/tests/bench/bench-gpio
