@@ -19,14 +19,21 @@ S88Bus &S88Bus::closed(std::initializer_list<unsigned> contacts)
 S88Bus &S88Bus::close_after(unsigned cycle, unsigned contact)
 {
     if (change_count < S88_MAX_CHANGES)
-        changes[change_count++] = {cycle, contact, true};
+        changes[change_count++] = {cycle, contact, true, false};
     return *this;
 }
 
 S88Bus &S88Bus::open_after(unsigned cycle, unsigned contact)
 {
     if (change_count < S88_MAX_CHANGES)
-        changes[change_count++] = {cycle, contact, false};
+        changes[change_count++] = {cycle, contact, false, false};
+    return *this;
+}
+
+S88Bus &S88Bus::toggle_every(unsigned period, unsigned contact)
+{
+    if (period > 0 && change_count < S88_MAX_CHANGES)
+        changes[change_count++] = {period, contact, false, true};
     return *this;
 }
 
@@ -48,9 +55,13 @@ void S88Bus::load_chain()
 
 void S88Bus::apply_changes(unsigned cycle)
 {
-    for (int i = 0; i < change_count; i++)
-        if (changes[i].after_cycle == cycle)
-            set_contact(changes[i].contact, changes[i].closed);
+    for (int i = 0; i < change_count; i++) {
+        const S88Change &c = changes[i];
+        if (c.toggle && cycle % c.after_cycle == 0 && in_chain(*this, c.contact))
+            set_contact(c.contact, !contact[c.contact - 1]);
+        else if (!c.toggle && c.after_cycle == cycle)
+            set_contact(c.contact, c.closed);
+    }
 }
 
 void S88Bus::set_lines(bool load, bool clock, bool reset)

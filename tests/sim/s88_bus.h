@@ -11,6 +11,7 @@
 //
 //   S88Bus bus(3);                              // 3 modules
 //   bus.closed({5, 17}).open_after(6, 5);       // contacts 5 and 17 closed, open 5 after cycle 6
+//   bus.toggle_every(7, 9);                     // contact 9 changes after cycles 7, 14, 21, ...
 //
 // Cycle n is the n-th load; a change "after cycle n" happens right after that load took the
 // contacts in (before its RESET), so cycle n still sees the old state and cycle n + 1 the new.
@@ -24,9 +25,10 @@ constexpr int S88_MAX_CONTACTS = 16 * S88_MAX_MODULES;
 constexpr int S88_MAX_CHANGES = 64;
 
 struct S88Change {
-    unsigned after_cycle;
+    unsigned after_cycle;  // or, for a toggle, its period
     unsigned contact;
     bool closed;
+    bool toggle;           // flips after every multiple of after_cycle
 };
 
 struct S88Bus {
@@ -36,6 +38,8 @@ struct S88Bus {
     S88Bus &closed(std::initializer_list<unsigned> contacts);
     S88Bus &close_after(unsigned cycle, unsigned contact);
     S88Bus &open_after(unsigned cycle, unsigned contact);
+    // Flips the contact after every period-th cycle, for ever (long runs).
+    S88Bus &toggle_every(unsigned period, unsigned contact);
 
     // Opens or closes a contact now.
     void set_contact(unsigned contact, bool closed);

@@ -155,6 +155,21 @@ TEST(Scan, TraceLinesShowTheCycleCount)
         << text;
 }
 
+TEST(Scan, ToggledContactsAreReportedEveryChangeThatLastsFourCycles)
+{
+    // The long-run pattern of the soak: a contact flipping every 4 or 5 cycles is reported in
+    // the 4th cycle after each flip; one flipping every 3 cycles never is.
+    Scan s(1);
+    s.bus.toggle_every(4, 2).toggle_every(5, 7).toggle_every(3, 9);
+    s.cycles(21);
+    std::vector<std::string> got;
+    for (const Bytes &d : s.first.datagrams())
+        got.push_back(std::to_string(contact_of(d)) + ":" + std::to_string(new_state_of(d)));
+    // Contact 2: flips after 4, 8, 12, 16, 20 -> reported in 8, 12, 16, 20; contact 7: after 5,
+    // 10, 15, 20 -> reported in 9, 14, 19. In cycle order, lower contact first.
+    EXPECT_EQ(got, (std::vector<std::string>{"2:1", "7:1", "2:0", "7:0", "2:1", "7:1", "2:0"}));
+}
+
 TEST(Scan, SendFailureEndsScanModeWithStatus1)
 {
     Scan s(1);

@@ -6,6 +6,7 @@
 //   CHANGE: close:5      contact 5 closed from the start
 //           close:17@3   contact 17 closes after cycle 3
 //           open:5@6     contact 5 opens after cycle 6
+//           toggle:9/7   contact 9 changes after cycles 7, 14, 21, ... (for long runs)
 //
 // The lines are set to their idle level first (low, or high with -i 1), then "ready" is
 // printed. Pins are s88-reporter's defaults. With -v each cycle prints "cycle N". Exits after
@@ -29,6 +30,10 @@ static bool add_change(S88Bus *bus, const char *word)
 {
     char kind[8];
     unsigned contact, cycle;
+    if (sscanf(word, "toggle:%u/%u", &contact, &cycle) == 2) {
+        bus->toggle_every(cycle, contact);
+        return true;
+    }
     int n = sscanf(word, "%7[a-z]:%u@%u", kind, &contact, &cycle);
     if (n < 2)
         return false;
@@ -63,7 +68,7 @@ int main(int argc, char **argv)
         case 'v': verbose = true; break;
         default:
             fprintf(stderr, "usage: s88-sim [-f FILE] [-m MODULES] [-i 0|1] [-p POLL_US] "
-                            "[-x SECONDS] [-v] [close:N[@CYCLE]|open:N@CYCLE]...\n");
+                            "[-x SECONDS] [-v] [close:N[@CYCLE]|open:N@CYCLE|toggle:N/PERIOD]...\n");
             return 2;
         }
     }
