@@ -2,7 +2,8 @@
 // CanUdpFrame datagrams to ADDR:PORT (-u PORT) or as extended frames on a CAN interface (-c IF).
 // Frame k (from 0) has identifier ID (-i, hexadecimal, default 00F00000), length 8, data = k as 4 bytes, most significant
 // first, then 4 bytes of k's complement, so a counter can tell loss, duplicates and corruption.
-// Pacing is by deadline (start + k / RATE), so a late wake-up is caught up, not lost.
+// Pacing is by deadline (start + k / RATE), so a late wake-up is caught up, not lost; it sleeps
+// only when more than 2 ms ahead, so it sends in short bursts and spends little on waking up.
 // Prints "sent N frames in S.SSS s (R frames/s)"; exit status 0, 1 on a send error, 2 for usage.
 #include <arpa/inet.h>
 #include <cerrno>
@@ -89,7 +90,7 @@ int main(int argc, char **argv)
     double start = now();
     for (long k = 0; k < count; k++) {
         double deadline = start + (double)k / rate;
-        if (now() < deadline)
+        if (now() < deadline - 0.002)
             sleep_until(deadline);
         uint32_t n = (uint32_t)k, c = ~(uint32_t)k;
         uint8_t data[8] = {(uint8_t)(n >> 24), (uint8_t)(n >> 16), (uint8_t)(n >> 8), (uint8_t)n,
