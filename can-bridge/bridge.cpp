@@ -40,7 +40,9 @@ void bridge_defaults(bridge_settings *settings)
 int parse_bridge_options(int argc, char **argv, bridge_settings *settings)
 {
     int opt;
-    while ((opt = getopt(argc, argv, "l:d:b:i:hf?")) != -1) {
+    // "+": parsing stops at the first operand; glibc would otherwise move options after it
+    // to the front.
+    while ((opt = getopt(argc, argv, "+l:d:b:i:hf?")) != -1) {
         switch (opt) {
         case 'l':
             settings->listen_port = parse_port(optarg);
