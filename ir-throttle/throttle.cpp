@@ -101,7 +101,7 @@ static void begin_loco_frame(throttle_state *st, const CanUdpFrame *tmpl, uint8_
     st->frame.data[4] = data4;
 }
 
-// Speed in data bytes 4-5, most significant first, of which bits 8-9 only.
+// Speed in data bytes 4-5, most significant first; byte 4 carries only bits 8 and 9.
 static void send_speed(throttle_state *st, int can_socket)
 {
     begin_loco_frame(st, &speed_template, (uint8_t)((st->speed >> 8) & 0x03));
