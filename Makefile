@@ -11,7 +11,7 @@ FUZZ_PACKAGES := clang-14 libfuzzer-14-dev libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps deps-armhf build build-armhf demo check check-host check-armhf check-target \
-	check-asan check-fuzz fuzz footprint soak bench
+	check-asan check-fuzz fuzz footprint soak bench bench-target
 
 all: build
 
@@ -78,3 +78,8 @@ soak: build-armhf
 bench: build
 	build/default/tests/bench/bench-scan
 	build/default/tests/bench/bench-gpio
+
+# Figures from the target VM: can-bridge's forwarding rate both ways against a minimal relay
+# (about half an hour of emulation).
+bench-target: build-armhf
+	tests/target/bench/run -B build/armhf
