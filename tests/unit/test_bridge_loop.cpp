@@ -24,6 +24,11 @@ bool readable(int fd, int ms)
 
 TEST(BridgeLoop, FailedSelectIsReportedAndBothDirectionsGoOn)
 {
+#if KIT_USER_MODE_EMULATION
+    // qemu-arm-static crashes a dynamically linked program that catches a signal (SIGSEGV in
+    // the emulator, seen with a plain select and an empty handler), so here this proves nothing.
+    GTEST_SKIP() << "signal handlers do not work under qemu's user-mode emulation";
+#endif
     int can[2], err[2];
     ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_SEQPACKET, 0, can));
     ASSERT_EQ(0, pipe(err));
