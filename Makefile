@@ -2,8 +2,12 @@
 # Both install the Debian packages they need when run as root.
 
 HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2
+# The install, service file and manual page tests check with these.
+CHECK_PACKAGES := systemd shellcheck man-db
+# The Debian package, cross-built for the board.
+DEB_PACKAGES := debhelper crossbuild-essential-armhf
 
-.PHONY: all deps build demo check check-host
+.PHONY: all deps build demo check check-host deb
 all: build
 
 deps:
@@ -17,6 +21,12 @@ demo: build
 	scripts/demo.sh build/default
 
 check-host: build
+	@scripts/need-packages $(CHECK_PACKAGES)
 	ctest --preset default -j$$(nproc)
 
 check: check-host
+
+# build/deb/railkit_<version>_armhf.deb
+deb:
+	@scripts/need-packages --arch armhf $(DEB_PACKAGES)
+	scripts/build-deb.sh armhf
