@@ -44,20 +44,38 @@ class Listener:
     def close(self):
         self.sock.close()
 
+    __del__ = close
+
 
 class Background:
     """A program running while a test talks to it; killed and reaped at the end."""
 
     def __init__(self, name, *args):
         self.proc = subprocess.Popen([program(name), *args], stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, text=True)
+                                     stderr=subprocess.PIPE)
+        self.out = b""
+
+    def lines(self, count, timeout=5.0):
+        """Waits until stdout holds count lines (or timeout); returns the lines so far."""
+        end = time.monotonic() + timeout
+        fd = self.proc.stdout.fileno()
+        while self.out.count(b"\n") < count:
+            left = end - time.monotonic()
+            if left <= 0 or not select.select([fd], [], [], left)[0]:
+                break
+            chunk = os.read(fd, 65536)
+            if not chunk:
+                break
+            self.out += chunk
+        return self.out.decode().splitlines()
 
     def stop(self):
         """Kills the program if it still runs; returns (status, stdout, stderr)."""
         if self.proc.poll() is None:
             self.proc.kill()
         out, err = self.proc.communicate(timeout=10)
-        return self.proc.returncode, out, err
+        self.out += out
+        return self.proc.returncode, self.out.decode(), err.decode()
 
     def __enter__(self):
         return self
