@@ -5,7 +5,7 @@ HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2
 # The install, service file and manual page tests check with these.
 CHECK_PACKAGES := systemd shellcheck man-db
 # The Debian package, cross-built for the board.
-DEB_PACKAGES := debhelper crossbuild-essential-armhf
+DEB_PACKAGES := debhelper cmake crossbuild-essential-armhf
 
 .PHONY: all deps build demo check check-host deb
 all: build
