@@ -2,20 +2,30 @@
 # Both install the Debian packages they need when run as root.
 
 HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2
+# The armhf cross build, its unit tests under user-mode emulation, and the test VM.
+TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf libgtest-dev:armhf libfuse3-dev:armhf \
+	qemu-user-static qemu-system-arm cpio gzip xz-utils
 # The install, service file and manual page tests check with these.
 CHECK_PACKAGES := systemd shellcheck man-db
 # The Debian package, cross-built for the board.
 DEB_PACKAGES := debhelper cmake crossbuild-essential-armhf
 
-.PHONY: all deps build demo check check-host deb
+.PHONY: all deps deps-armhf build build-armhf demo check check-host check-armhf check-target deb
 all: build
 
 deps:
 	@scripts/need-packages $(HOST_PACKAGES)
 
+deps-armhf:
+	@scripts/need-packages --arch armhf $(TARGET_PACKAGES)
+
 build: deps
 	cmake --preset default
 	cmake --build --preset default -j$$(nproc)
+
+build-armhf: deps-armhf
+	cmake --preset armhf
+	cmake --build --preset armhf -j$$(nproc)
 
 demo: build
 	scripts/demo.sh build/default
@@ -24,7 +34,16 @@ check-host: build
 	@scripts/need-packages $(CHECK_PACKAGES)
 	ctest --preset default -j$$(nproc)
 
-check: check-host
+# The unit tests again, as armhf binaries: 32-bit faults show up here, not on a user's board.
+check-armhf: build-armhf
+	ctest --preset armhf -j$$(nproc)
+
+# The target test cases in a VM with Debian's armhf kernel (tests/target/README.md).
+check-target: build-armhf
+	tests/target/run -B build/armhf
+	tests/target/selftest -B build/armhf
+
+check: check-host check-armhf check-target
 
 # build/deb/railkit_<version>_armhf.deb
 deb:

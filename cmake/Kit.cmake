@@ -5,6 +5,12 @@ target_compile_options(kit_flags INTERFACE -Wall -Wextra $<$<BOOL:${KIT_WERROR}>
 add_library(kit_program_flags INTERFACE)
 target_link_libraries(kit_program_flags INTERFACE kit_flags)
 target_compile_options(kit_program_flags INTERFACE -fno-exceptions -fno-rtti)
+# Executables that go onto the target (programs, target test helpers). The test VM's initramfs
+# carries no libraries for them, so the armhf preset links them statically.
+add_library(kit_exe_flags INTERFACE)
+if(KIT_STATIC)
+  target_link_options(kit_exe_flags INTERFACE -static)
+endif()
 
 # kit_program(<name> [SOURCES <files>...] [LIBS <libs>...] [EXE_LIBS <libs>...])
 #
@@ -14,7 +20,7 @@ target_compile_options(kit_program_flags INTERFACE -fno-exceptions -fno-rtti)
 function(kit_program name)
   cmake_parse_arguments(P "" "" "SOURCES;LIBS;EXE_LIBS" ${ARGN})
   add_executable(${name} main.cpp)
-  target_link_libraries(${name} PRIVATE kit_program_flags)
+  target_link_libraries(${name} PRIVATE kit_program_flags kit_exe_flags)
   if(P_SOURCES)
     add_library(${name}-core STATIC ${P_SOURCES})
     target_include_directories(${name}-core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})

@@ -1,0 +1,4 @@
+. "$KIT_LIB"
+expect_eq "same text" "a b" "a b"
+expect_contains "part" "b" "abc"
+expect_status "status" 3 sh -c 'exit 3'

@@ -1,0 +1,2 @@
+. "$KIT_LIB"
+skip "nothing to test here"

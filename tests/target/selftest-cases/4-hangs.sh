@@ -1,0 +1,2 @@
+# kit-timeout: 2
+sleep 30

@@ -1,0 +1,6 @@
+. "$KIT_LIB"
+expect_contains "vcan0" "UP" "$(ip link show vcan0)"
+expect_contains "mounts" " /dev/mem " "$(cat /proc/mounts)"
+ps >processes
+! grep -q "sleep 1000" processes || fail "a process of an earlier case still runs"
+! grep -q "s88-reporter" processes || fail "the daemon of an earlier case still runs"

@@ -1,0 +1,2 @@
+# Passes by itself, but the kernel's log shows a fault as an oops would.
+echo "<1>BUG: pretended fault from a check case" >/dev/kmsg
