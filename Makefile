@@ -10,7 +10,7 @@ CHECK_PACKAGES := systemd shellcheck man-db
 # The Debian package, cross-built for the board.
 DEB_PACKAGES := debhelper cmake crossbuild-essential-armhf
 
-.PHONY: all deps deps-armhf build build-armhf demo check check-host check-armhf check-target deb
+.PHONY: all deps deps-armhf build build-armhf demo check check-host check-armhf check-target bench deb
 all: build
 
 deps:
@@ -44,6 +44,11 @@ check-target: build-armhf
 	tests/target/selftest -B build/armhf
 
 check: check-host check-armhf check-target
+
+# Figures, not pass or fail: S88 scan cycle timing and GPIO access cost.
+bench: build
+	build/default/tests/bench/bench-scan
+	build/default/tests/bench/bench-gpio
 
 # build/deb/railkit_<version>_armhf.deb
 deb:

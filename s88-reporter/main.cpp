@@ -12,6 +12,7 @@
 
 int main(int argc, char **argv)
 {
+    init_contact_state();  // every contact last reported 0
     static reporter_context ctx;  // zero-filled
     reporter_settings settings = {};
     ctx.background = 1;

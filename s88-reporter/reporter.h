@@ -58,6 +58,27 @@ int create_event(const reporter_context *ctx, int32_t contact_base, uint32_t cha
 // Zero modules: toggles contact 32 every 0.9 s. Returns only when a frame cannot be sent.
 int run_test_mode(reporter_context *ctx);
 
+// Contact state, one bit per contact: bit 31 of word w is contact offset + 32 * w + 1.
+//   scan_bits      level read in the latest scan cycle
+//   pending_level  complement of the last reported state: the level that counts as a change
+//   confirm_low/confirm_high  confirmation counter 0-3, counting down while the change is read
+extern uint32_t scan_bits[CONTACT_WORDS];
+extern uint32_t pending_level[CONTACT_WORDS];
+extern uint32_t confirm_low[CONTACT_WORDS];
+extern uint32_t confirm_high[CONTACT_WORDS];
+
+// Start values: every contact last reported 0, counter at 3, nothing scanned yet.
+void init_contact_state();
+
+// Accepts a change read in four consecutive cycles and sends it with create_event; one call
+// per word of 32 contacts that the scan fills (contact_bits = modules * 16). Returns 0, or -1
+// as soon as a frame cannot be sent (that word's state is already updated).
+int filter_contact_changes(reporter_context *ctx, int contact_bits);
+
+// One bus cycle: load sequence, cycle count + 1, every module's 16 bits into scan_bits, then
+// the filter. Returns the filter's result.
+int scan_s88_bus(reporter_context *ctx, int modules, int microtiming);
+
 // One to 32 modules: opens the GPIO block and scans the bus for ever. Returns the exit status
 // when it ends (a frame that cannot be sent, the GPIO block not opened).
 int run_scan_mode(reporter_context *ctx, int modules, int microtiming);

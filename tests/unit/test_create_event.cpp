@@ -1,38 +1,11 @@
 #include "capture.h"
 #include "reporter.h"
-#include "udp_listener.h"
+#include "reporter_fixture.h"
 
 #include <gtest/gtest.h>
 #include <regex>
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-struct Reporter {
-    reporter_context ctx = {};
-    UdpListener first, second;
-    Reporter()
-    {
-        ctx.destination = first.address();
-        ctx.socket = socket(AF_INET, SOCK_DGRAM, 0);
-        ctx.background = 1;
-    }
-    void with_second_port()
-    {
-        ctx.second_destination = second.address();
-        ctx.second_socket = socket(AF_INET, SOCK_DGRAM, 0);
-    }
-    ~Reporter()
-    {
-        close(ctx.socket);
-        if (ctx.second_socket)
-            close(ctx.second_socket);
-    }
-};
-
-// contact number of an S88 event frame
-unsigned contact_of(const Bytes &d) { return d[7] << 8 | d[8]; }
 
 TEST(CreateEvent, EmptyMaskSendsNothing)
 {

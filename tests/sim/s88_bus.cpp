@@ -1,0 +1,81 @@
+#include "s88_bus.h"
+
+S88Bus::S88Bus(int modules_) : modules(modules_ < 0 ? 0 : modules_ > S88_MAX_MODULES ? S88_MAX_MODULES : modules_)
+{
+}
+
+static bool in_chain(const S88Bus &bus, unsigned contact)
+{
+    return contact >= 1 && contact <= 16u * (unsigned)bus.modules;
+}
+
+S88Bus &S88Bus::closed(std::initializer_list<unsigned> contacts)
+{
+    for (unsigned c : contacts)
+        set_contact(c, true);
+    return *this;
+}
+
+S88Bus &S88Bus::close_after(unsigned cycle, unsigned contact)
+{
+    if (change_count < S88_MAX_CHANGES)
+        changes[change_count++] = {cycle, contact, true};
+    return *this;
+}
+
+S88Bus &S88Bus::open_after(unsigned cycle, unsigned contact)
+{
+    if (change_count < S88_MAX_CHANGES)
+        changes[change_count++] = {cycle, contact, false};
+    return *this;
+}
+
+void S88Bus::set_contact(unsigned c, bool closed_now)
+{
+    if (!in_chain(*this, c))
+        return;
+    contact[c - 1] = closed_now;
+    if (closed_now)
+        memory[c - 1] = true;
+}
+
+void S88Bus::load_chain()
+{
+    for (int i = 0; i < 16 * modules; i++)
+        chain[i] = memory[i];
+    position = 0;
+}
+
+void S88Bus::apply_changes(unsigned cycle)
+{
+    for (int i = 0; i < change_count; i++)
+        if (changes[i].after_cycle == cycle)
+            set_contact(changes[i].contact, changes[i].closed);
+}
+
+void S88Bus::set_lines(bool load, bool clock, bool reset)
+{
+    if (clock && !clock_line) {
+        clock_pulses++;
+        if (load) {
+            load_chain();
+            loads++;
+            apply_changes(loads);
+        } else {
+            position++;
+        }
+    }
+    if (reset && !reset_line) {
+        resets++;
+        for (int i = 0; i < 16 * modules; i++)
+            memory[i] = contact[i];
+    }
+    clock_line = clock;
+    reset_line = reset;
+}
+
+bool S88Bus::data() const
+{
+    // Past the last module nothing drives the chain's input.
+    return position < 16u * (unsigned)modules && chain[position];
+}
