@@ -1,0 +1,31 @@
+// can-bridge: forwards extended CAN frames to a UDP destination and 13-byte datagrams from its
+// UDP port to CAN, until killed.
+#include "bridge.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+int main(int argc, char **argv)
+{
+    static bridge_context ctx;  // zero-filled: the frame buffer and the kernel frame
+    bridge_settings settings;
+    bridge_defaults(&settings);
+    // One trace line per frame as it happens, also when stdout is a pipe or a file.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    int status = parse_bridge_options(argc, argv, &settings);
+    if (status >= 0)
+        return status;
+
+    if (open_bridge_sockets(&settings, &ctx) < 0)
+        return 1;
+
+    if (!settings.foreground && daemon(0, 0) < 0) {
+        fprintf(stderr, "Going into background failed: %s\n", strerror(errno));
+        return 1;
+    }
+
+    run_bridge(&ctx);
+}

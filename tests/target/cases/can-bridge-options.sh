@@ -1,0 +1,69 @@
+# can-bridge's options at work on the target: default ports, -l cut to 16 bits, -b with a
+# broadcast address (needs SO_BROADCAST), -i cut to 15 characters, a missing interface, the
+# same port for -l and -d (its own datagrams go to the bus once, no loop), and the daemon.
+. "$KIT_LIB"
+
+bridge_ready() {
+    wait_for 5 sh -c "[ \$(ls -l /proc/$1/fd 2>/dev/null | grep -c socket:) -ge 3 ]"
+}
+
+# Default ports 7654 in, 7655 out; -b with lo's broadcast address.
+can-bridge -f -i vcan0 -b 127.255.255.255 >trace 2>errors &
+bridge=$!
+bridge_ready $bridge
+start_udp_dump got 7655 -n 1 -t 3000
+cansend vcan0 00000765#55
+wait $udp_dump_pid
+expect_eq "datagram to lo's broadcast address on port 7655" "13 00 00 07 65 01 55 00 00 00 00 00 00 00" "$(cat got)"
+candump -L -n 1 vcan0 >dump &
+dump=$!
+sleep 0.3
+udp-send -p 7654 "00000654 01 5500000000000000"
+wait_for 5 sh -c "! kill -0 $dump 2>/dev/null"
+expect_eq "frame from port 7654" "vcan0 00000654#55" "$(sed 's/^([0-9.]*) //' dump)"
+expect_eq "errors" "" "$(cat errors)"
+kill $bridge
+
+# -l 70000 listens on 4464; a 20-character -i names the interface by its first 15.
+ip link add dev vcan_abcdefghij type vcan && ip link set vcan_abcdefghij up ||
+    fail "no second vcan interface"
+can-bridge -f -i vcan_abcdefghijKLMNO -l 70000 -d 17001 -b 127.0.0.1 >trace2 2>errors2 &
+bridge=$!
+bridge_ready $bridge
+candump -L -n 1 vcan_abcdefghij >dump2 &
+dump=$!
+sleep 0.3
+udp-send -p 4464 "00004464 00 0000000000000000"
+wait_for 5 sh -c "! kill -0 $dump 2>/dev/null"
+expect_eq "frame from port 4464" "vcan_abcdefghij 00004464#" "$(sed 's/^([0-9.]*) //' dump2)"
+expect_eq "errors with -l 70000" "" "$(cat errors2)"
+kill $bridge
+
+# A missing interface ends the start-up.
+expect_status "missing interface" 1 can-bridge -f -i nosuchcan0 -l 17002 2>missing
+expect_eq "missing interface" "CAN setup error: No such device" "$(cat missing)"
+
+# One port for -l and -d: its own datagram comes back and goes to the bus once; the bridge
+# does not read its own frames back, so there is no loop.
+candump -L vcan0 >dump3 &
+dump=$!
+can-bridge -f -i vcan0 -l 17003 -d 17003 -b 127.0.0.1 >trace3 2>errors3 &
+bridge=$!
+bridge_ready $bridge
+sleep 0.3
+cansend vcan0 00000333#33
+sleep 1
+expect_eq "own datagram on the bus once" "vcan0 00000333#33
+vcan0 00000333#33" "$(sed 's/^([0-9.]*) //' dump3)"
+expect_eq "trace of both ways" "->CAN>UDP CANID 0x00000333   [1] 33
+->CAN>UDP CANID 0x00000333   [1] 33" "$(cat trace3)"
+kill $dump $bridge
+
+# Without -f: detaches with status 0 once its sockets are open, prints nothing, and forwards.
+expect_status "going into the background" 0 can-bridge -i vcan0 -l 17004 -d 17005 -b 127.0.0.1 \
+    >daemon-out 2>daemon-err
+start_udp_dump got4 17005 -n 1 -t 3000
+cansend vcan0 00000004#04
+wait $udp_dump_pid
+expect_eq "datagram from the daemon" "13 00 00 00 04 01 04 00 00 00 00 00 00 00" "$(cat got4)"
+expect_eq "daemon output" "" "$(cat daemon-out daemon-err)"
