@@ -27,17 +27,13 @@ read_unit event-beacon
 bindir=$(dirname "${exec_start%% *}")
 expect_contains "event-beacon unit runs it in the foreground" "event-beacon -f" "$exec_start"
 
-# Every program of the kit on PATH has its installed copy, and that copy starts.
-checked=0
+# Every program of the kit has its installed copy, and that copy starts.
 for name in s88-reporter can-bridge ir-throttle event-beacon s88-check susi-cv-read; do
-    command -v "$name" >/dev/null || continue
     [ -x "$bindir/$name" ] || fail "$name is not installed in $bindir"
     "$bindir/$name" -h 2>usage
     expect_eq "$bindir/$name -h status" 0 $?
     expect_contains "$bindir/$name -h" "Usage: $name" "$(cat usage)"
-    checked=$((checked + 1))
 done
-[ $checked -gt 0 ] || fail "no kit program found on PATH"
 
 # event-beacon as its unit starts it, sending once to this VM.
 start_udp_dump beacon 15731 -n 1 -t 3000
@@ -59,21 +55,19 @@ kill $reporter
 expect_eq "s88 test event" "13 00 23 03 00 08 00 00 00 20 01 00 00 00" "$(cat s88)"
 
 # can-bridge as its unit starts it, on vcan0: a CAN frame comes out on UDP port 7655.
-if [ -e "$unitdir/can-bridge.service" ]; then
-    start_udp_dump bridged 7655 -n 1 -t 5000
-    read_unit can-bridge
-    eval "set -- $exec_start" -i vcan0 -b 127.0.0.1
-    "$@" >/dev/null 2>>errors &
-    bridge=$!
-    # The bridge may not be bound yet: send until the frame is through.
-    tries=40
-    while kill -0 $udp_dump_pid 2>/dev/null && [ $tries -gt 0 ]; do
-        cansend vcan0 00123456#1122
-        sleep 0.1
-        tries=$((tries - 1))
-    done
-    wait $udp_dump_pid
-    kill $bridge
-    expect_eq "bridged frame" "13 00 12 34 56 02 11 22 00 00 00 00 00 00" "$(cat bridged)"
-fi
+start_udp_dump bridged 7655 -n 1 -t 5000
+read_unit can-bridge
+eval "set -- $exec_start" -i vcan0 -b 127.0.0.1
+"$@" >/dev/null 2>>errors &
+bridge=$!
+# The bridge may not be bound yet: send until the frame is through.
+tries=40
+while kill -0 $udp_dump_pid 2>/dev/null && [ $tries -gt 0 ]; do
+    cansend vcan0 00123456#1122
+    sleep 0.1
+    tries=$((tries - 1))
+done
+wait $udp_dump_pid
+kill $bridge
+expect_eq "bridged frame" "13 00 12 34 56 02 11 22 00 00 00 00 00 00" "$(cat bridged)"
 expect_eq "errors of the installed programs" "" "$(cat errors)"
