@@ -5,13 +5,17 @@ HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2
 # The armhf cross build, its unit tests under user-mode emulation, and the test VM.
 TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf libgtest-dev:armhf libfuse3-dev:armhf \
 	qemu-user-static qemu-system-arm cpio gzip xz-utils
+# The install, service file and manual page tests check with these.
+CHECK_PACKAGES := systemd shellcheck man-db
+# The Debian package, cross-built for the board.
+DEB_PACKAGES := debhelper cmake crossbuild-essential-armhf
 
 # libclang-rt-14-dev holds the fuzzer and sanitizer runtimes; clang-14 only recommends it.
 FUZZ_PACKAGES := clang-14 libfuzzer-14-dev libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps deps-armhf build build-armhf demo check check-host check-armhf check-target \
-	check-asan check-fuzz fuzz footprint soak bench bench-target
+	check-asan check-fuzz fuzz footprint soak bench bench-target deb
 
 all: build
 
@@ -33,6 +37,7 @@ demo: build
 	scripts/demo.sh build/default
 
 check-host: build
+	@scripts/need-packages $(CHECK_PACKAGES)
 	ctest --preset default -j$$(nproc)
 
 # The unit tests again, as armhf binaries: 32-bit faults show up here, not on a user's board.
@@ -83,3 +88,8 @@ bench: build
 # (about half an hour of emulation).
 bench-target: build-armhf
 	tests/target/bench/run -B build/armhf
+
+# build/deb/railkit_<version>_armhf.deb
+deb:
+	@scripts/need-packages --arch armhf $(DEB_PACKAGES)
+	scripts/build-deb.sh armhf

@@ -1,0 +1,59 @@
+"""The user's guide covers every message: each error format that a program of the kit can print
+on standard error appears, in its fixed words, in the guide's troubleshooting section."""
+import glob
+import os
+import re
+import unittest
+
+import kit
+
+TOP = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "../.."))
+SOURCE_DIRS = ["common", "gpio", "s88-reporter", "can-bridge", "ir-throttle", "event-beacon",
+               "s88-check", "susi-cv-read"]
+LITERAL = r'"((?:[^"\\]|\\.)*)"'
+
+
+def message_formats():
+    """{format: source file} of the messages: stderr prints, and formats handed to helpers that
+    print them (recognised by their words)."""
+    found = {}
+    for directory in SOURCE_DIRS:
+        for path in glob.glob(os.path.join(TOP, directory, "*.cpp")):
+            with open(path) as f:
+                source = f.read()
+            for m in re.finditer(r"fprintf\(\s*stderr,\s*" + LITERAL, source):
+                found[m.group(1)] = path
+            for m in re.finditer(r"fputs\(\s*" + LITERAL + r"\s*,\s*stderr", source):
+                found[m.group(1)] = path
+            for m in re.finditer(LITERAL, source):
+                if re.search(r"error|failed|invalid|to low|terminating", m.group(1)):
+                    found[m.group(1)] = path
+    # The usage texts are checked against the manual pages, not here.
+    return {f: p for f, p in found.items()
+            if not re.match(r"(\\n)?\s|\\nUsage|\s*Version|\s*-\w ", f)}
+
+
+def fixed_words(fmt):
+    """The longest stretch of a format between its conversions, e.g.
+    "%s: error sending UDP data: %s\\n" -> ": error sending UDP data:"."""
+    text = fmt.replace("\\n", "").replace('\\"', '"')
+    return max(re.split(r"%[-0-9.]*[a-z]", text), key=len).strip()
+
+
+class Guide(unittest.TestCase):
+    def test_troubleshooting_names_every_message(self):
+        with open(os.path.join(TOP, "docs/guide.md")) as f:
+            guide = f.read()
+        troubleshooting = guide[guide.index("## 6. Troubleshooting by message"):]
+        formats = message_formats()
+        # The scan itself must see the messages, or the test proves nothing.
+        self.assertIn("CAN write error: %s\\n", formats)
+        self.assertIn("UDP IP invalid\\n", formats)
+        self.assertGreater(len(formats), 30)
+        missing = sorted("%s (%s)" % (fixed_words(f), os.path.relpath(p, TOP))
+                         for f, p in formats.items() if fixed_words(f) not in troubleshooting)
+        self.assertEqual(missing, [])
+
+
+if __name__ == "__main__":
+    kit.main()
