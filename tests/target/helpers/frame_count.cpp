@@ -4,6 +4,8 @@
 // without one, and prints
 //   "received R of COUNT: lost L, duplicated D, out of order O, corrupt C, foreign F"
 // Exit status 0 when all COUNT came exactly once, intact and in order; 1 otherwise; 2 for usage.
+#include "cansocket.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdint>
@@ -48,16 +50,10 @@ int main(int argc, char **argv)
 
     int fd;
     if (interface) {
-        fd = socket(PF_CAN, SOCK_RAW, CAN_RAW);
-        struct ifreq ifr = {};
-        strncpy(ifr.ifr_name, interface, IFNAMSIZ - 1);
-        struct sockaddr_can a = {};
-        a.can_family = AF_CAN;
-        if (fd < 0 || ioctl(fd, SIOCGIFINDEX, &ifr) < 0 ||
-            (a.can_ifindex = ifr.ifr_ifindex, bind(fd, (struct sockaddr *)&a, sizeof(a)) < 0)) {
-            fprintf(stderr, "frame-count: CAN %s: %s\n", interface, strerror(errno));
+        fd = open_can_socket(interface, "frame-count: CAN socket: %s\n",
+                             "frame-count: CAN interface: %s\n", "frame-count: CAN bind: %s\n");
+        if (fd < 0)
             return 2;
-        }
     } else {
         fd = socket(AF_INET, SOCK_DGRAM, 0);
         struct sockaddr_in a = {};

@@ -5,6 +5,8 @@
 // Pacing is by deadline (start + k / RATE), so a late wake-up is caught up, not lost; it sleeps
 // only when more than 2 ms ahead, so it sends in short bursts and spends little on waking up.
 // Prints "sent N frames in S.SSS s (R frames/s)"; exit status 0, 1 on a send error, 2 for usage.
+#include "cansocket.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdint>
@@ -67,16 +69,10 @@ int main(int argc, char **argv)
     int fd;
     struct sockaddr_in to = {};
     if (interface) {
-        fd = socket(PF_CAN, SOCK_RAW, CAN_RAW);
-        struct ifreq ifr = {};
-        strncpy(ifr.ifr_name, interface, IFNAMSIZ - 1);
-        struct sockaddr_can a = {};
-        a.can_family = AF_CAN;
-        if (fd < 0 || ioctl(fd, SIOCGIFINDEX, &ifr) < 0 ||
-            (a.can_ifindex = ifr.ifr_ifindex, bind(fd, (struct sockaddr *)&a, sizeof(a)) < 0)) {
-            fprintf(stderr, "frame-flood: CAN %s: %s\n", interface, strerror(errno));
+        fd = open_can_socket(interface, "frame-flood: CAN socket: %s\n",
+                             "frame-flood: CAN interface: %s\n", "frame-flood: CAN bind: %s\n");
+        if (fd < 0)
             return 2;
-        }
     } else {
         fd = socket(AF_INET, SOCK_DGRAM, 0);
         to.sin_family = AF_INET;
