@@ -2,6 +2,8 @@
 // UDP port to CAN, until killed.
 #include "bridge.h"
 
+#include "cli.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +11,9 @@
 
 int main(int argc, char **argv)
 {
+    // Before anything is opened: a closed standard stream would hand its number to a socket.
+    if (open_standard_streams() < 0)
+        return 1;
     static bridge_context ctx;  // zero-filled: the frame buffer and the kernel frame
     bridge_settings settings;
     bridge_defaults(&settings);

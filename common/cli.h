@@ -12,3 +12,9 @@ uint16_t parse_port(const char *text);
 
 // Resets getopt so that a routine parsing options can run more than once in a process (tests).
 void reset_getopt();
+
+// Opens /dev/null onto any of descriptors 0, 1 and 2 that is closed. A daemon calls it before it
+// opens anything: started with a standard stream closed, its first socket would get that
+// descriptor, and daemon(0, 0) would later put /dev/null over it. Returns 0, or -1 after
+// "Can't open /dev/null: <reason>" on standard error.
+int open_standard_streams();

@@ -4,6 +4,8 @@
 #include "broadcast.h"
 
 #include <arpa/inet.h>
+#include "cli.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +14,9 @@
 
 int main(int argc, char **argv)
 {
+    // Before anything is opened: a closed standard stream would hand its number to a socket.
+    if (open_standard_streams() < 0)
+        return 1;
     static beacon_context ctx;  // zero-filled
     ctx.background = 1;
     setvbuf(stdout, nullptr, _IOLBF, 0);  // trace lines as they happen, also into a pipe

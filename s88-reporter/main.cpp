@@ -4,6 +4,8 @@
 #include "broadcast.h"
 
 #include <arpa/inet.h>
+#include "cli.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +14,9 @@
 
 int main(int argc, char **argv)
 {
+    // Before anything is opened: a closed standard stream would hand its number to a socket.
+    if (open_standard_streams() < 0)
+        return 1;
     init_contact_state();  // every contact last reported 0
     static reporter_context ctx;  // zero-filled
     reporter_settings settings = {};

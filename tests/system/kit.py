@@ -1,6 +1,7 @@
 """Helpers for system tests: the built programs as real processes, UDP listeners on loopback."""
 import os
 import select
+import signal
 import socket
 import subprocess
 import time
@@ -89,6 +90,18 @@ class Background:
 
     def __exit__(self, *exc):
         self.stop()
+
+
+def kill_daemon(name, marker):
+    """Kills the detached program whose command line holds marker."""
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                words = f.read().decode(errors="replace").split("\0")
+        except OSError:
+            continue
+        if words and words[0].endswith("/" + name) and marker in words:
+            os.kill(int(pid), signal.SIGKILL)
 
 
 main = unittest.main

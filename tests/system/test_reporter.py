@@ -1,7 +1,5 @@
 """s88-reporter as a real process: command line, test mode on loopback, second port."""
-import os
 import re
-import signal
 import time
 import unittest
 
@@ -103,19 +101,7 @@ class TestMode(unittest.TestCase):
             got = listener.receive(2, timeout=4)
             self.assertEqual([d for _, d in got], [frame(1, 0), frame(0, 1)])
         finally:
-            kill_daemon("s88-reporter", port)
-
-
-def kill_daemon(name, marker):
-    """Kills the detached program whose command line holds marker."""
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                words = f.read().decode(errors="replace").split("\0")
-        except OSError:
-            continue
-        if words and words[0].endswith("/" + name) and marker in words:
-            os.kill(int(pid), signal.SIGKILL)
+            kit.kill_daemon("s88-reporter", port)
 
 
 if __name__ == "__main__":
