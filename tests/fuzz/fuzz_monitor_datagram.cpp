@@ -78,7 +78,8 @@ bool kind_fits(const uint8_t *f, int kind)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     uint8_t *datagram = (uint8_t *)malloc(size ? size : 1);
-    memcpy(datagram, data, size);
+    if (size)
+        memcpy(datagram, data, size);
     char text[MONITOR_TEXT_SIZE], with_hex[MONITOR_TEXT_SIZE];
     int kind = decode_datagram(datagram, size, 0, text, sizeof(text));
     int kind_hex = decode_datagram(datagram, size, 1, with_hex, sizeof(with_hex));

@@ -16,7 +16,8 @@ struct Decoded {
 Decoded decode(std::vector<uint8_t> bytes, int hex = 0)
 {
     uint8_t *copy = (uint8_t *)malloc(bytes.size() + 1);
-    memcpy(copy, bytes.data(), bytes.size());
+    if (!bytes.empty())  // an empty vector may have no storage at all
+        memcpy(copy, bytes.data(), bytes.size());
     char text[MONITOR_TEXT_SIZE];
     int kind = decode_datagram(copy, bytes.size(), hex, text, sizeof(text));
     free(copy);

@@ -46,6 +46,7 @@ uinput-remote -g go -e end press=16 sleep=700 press=16 sleep=700 press=16 sleep=
     press=3 sleep=700 press=13 sleep=700 press=17 sleep=700 press=12 >remote 2>&1 &
 wait_for 10 grep -q '^event' remote
 event=$(head -n 1 remote)
+# shellcheck disable=SC2046 # major and minor number, two words
 [ -c "/dev/input/$event" ] || mknod "/dev/input/$event" c $(tr ':' ' ' <"/sys/class/input/$event/dev")
 
 # Started the way the guide starts them, with the server's address in place of br-lan (the
