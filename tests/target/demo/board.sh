@@ -89,6 +89,9 @@ while kill -0 $echo_pid 2>/dev/null && [ $i -lt 100 ]; do
     i=$((i + 1))
 done
 
+# A simulator that knows when it lost the bus says so ("missed cycle N: ...").
+missed=$(grep -c '^missed cycle' sim.out)
+[ "$missed" = 0 ] || say "s88-sim lost the bus in $missed scan cycles: its CPU was taken from it"
 for name in reporter bridge beacon throttle; do
     [ -s $name.errors ] && say "$name: $(cat $name.errors)"
 done
