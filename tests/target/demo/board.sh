@@ -42,6 +42,7 @@ clock-echo -p 7656 &
 echo_pid=$!
 
 mkdir -p /dev/input
+# scripts/demo checks that exactly these reach the server, as loco frames (its THROTTLE).
 uinput-remote -g go -e end press=16 sleep=700 press=16 sleep=700 press=16 sleep=700 \
     press=3 sleep=700 press=13 sleep=700 press=17 sleep=700 press=12 >remote 2>&1 &
 wait_for 10 grep -q '^event' remote
