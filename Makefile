@@ -1,4 +1,5 @@
-# Entry points for people: `make demo` shows the kit at work, `make check` runs every test.
+# Entry points for people: `make demo` shows the kit at work on a virtual board, `make check`
+# runs every test.
 # Both install the Debian packages they need when run as root.
 
 HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2
@@ -15,7 +16,7 @@ FUZZ_PACKAGES := clang-14 libfuzzer-14-dev libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps deps-armhf build build-armhf demo check check-host check-armhf check-target \
-	check-asan check-fuzz fuzz footprint soak bench bench-target deb
+	check-asan check-fuzz check-demo fuzz footprint soak bench bench-target deb
 
 all: build
 
@@ -33,8 +34,13 @@ build-armhf: deps-armhf
 	cmake --preset armhf
 	cmake --build --preset armhf -j$$(nproc)
 
-demo: build
-	scripts/demo.sh build/default
+# The kit on a virtual board: the armhf VM with a LAN, this machine as its server (scripts/demo).
+demo: build build-armhf
+	scripts/demo build/default build/armhf
+
+# The same in short, as a test: fails unless every kind of frame the board makes arrives decoded.
+check-demo: build build-armhf
+	scripts/demo --check build/default build/armhf
 
 check-host: build
 	@scripts/need-packages $(CHECK_PACKAGES)
@@ -69,7 +75,7 @@ fuzz: deps
 	cmake --build --preset fuzz -j$$(nproc)
 	KIT_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz --timeout $$(($(FUZZ_SECONDS) + 120))
 
-check: check-host check-asan check-fuzz check-armhf check-target
+check: check-host check-asan check-fuzz check-armhf check-target check-demo
 
 # Figures, not tests: stripped size of each armhf program and resident memory in the VM.
 footprint: deps-armhf

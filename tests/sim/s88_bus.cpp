@@ -57,10 +57,16 @@ void S88Bus::apply_changes(unsigned cycle)
 {
     for (int i = 0; i < change_count; i++) {
         const S88Change &c = changes[i];
+        bool now;
         if (c.toggle && cycle % c.after_cycle == 0 && in_chain(*this, c.contact))
-            set_contact(c.contact, !contact[c.contact - 1]);
+            now = !contact[c.contact - 1];
         else if (!c.toggle && c.after_cycle == cycle)
-            set_contact(c.contact, c.closed);
+            now = c.closed;
+        else
+            continue;
+        set_contact(c.contact, now);
+        if (on_change && in_chain(*this, c.contact))
+            on_change(cycle, c.contact, now);
     }
 }
 

@@ -49,6 +49,9 @@ struct S88Bus {
     // Contact bit on DATA (true = closed contact).
     bool data() const;
 
+    // Called for every scripted change as it takes effect (a simulator that logs its history).
+    void (*on_change)(unsigned cycle, unsigned contact, bool closed) = nullptr;
+
     int modules;
     unsigned loads = 0;         // cycles: CLOCK pulses with LOAD active
     unsigned clock_pulses = 0;  // all CLOCK pulses

@@ -11,7 +11,8 @@ import unittest
 
 import kit
 
-PROGRAMS = ["s88-reporter", "can-bridge", "ir-throttle", "event-beacon", "s88-check", "susi-cv-read"]
+PROGRAMS = ["s88-reporter", "can-bridge", "ir-throttle", "event-beacon", "s88-check", "susi-cv-read",
+            "kit-monitor"]
 SERVICES = ["s88-reporter", "can-bridge", "event-beacon"]
 
 

@@ -9,7 +9,8 @@ import unittest
 import kit
 
 MAN_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../docs/man")
-PROGRAMS = ["s88-reporter", "can-bridge", "ir-throttle", "event-beacon", "s88-check", "susi-cv-read"]
+PROGRAMS = ["s88-reporter", "can-bridge", "ir-throttle", "event-beacon", "s88-check", "susi-cv-read",
+            "kit-monitor"]
 # A letter no program of the kit takes: ends option parsing with the usage text.
 STOP = "-Z"
 

@@ -28,7 +28,7 @@ bindir=$(dirname "${exec_start%% *}")
 expect_contains "event-beacon unit runs it in the foreground" "event-beacon -f" "$exec_start"
 
 # Every program of the kit has its installed copy, and that copy starts.
-for name in s88-reporter can-bridge ir-throttle event-beacon s88-check susi-cv-read; do
+for name in s88-reporter can-bridge ir-throttle event-beacon s88-check susi-cv-read kit-monitor; do
     [ -x "$bindir/$name" ] || fail "$name is not installed in $bindir"
     "$bindir/$name" -h 2>usage
     expect_eq "$bindir/$name -h status" 0 $?

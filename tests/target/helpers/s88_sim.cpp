@@ -7,6 +7,13 @@
 //           close:17@3   contact 17 closes after cycle 3
 //           open:5@6     contact 5 opens after cycle 6
 //           toggle:9/7   contact 9 changes after cycles 7, 14, 21, ... (for long runs)
+//           train:13-20@50/100  a train run: contact 13 is occupied after cycle 50, 14 after
+//                        150, ... and each is freed 200 cycles after it was occupied; both with
+//                        a contact bounce (changed back after one cycle, again after two)
+//
+// -l LOG writes every scripted change as it took effect to LOG when the simulator ends:
+// "change cycle=N contact=C closed=0|1 time=SECONDS.NANOSECONDS" (CLOCK_REALTIME), then
+// "end cycle=N" with the last cycle; also when SIGTERM ends it.
 //
 // The lines are set to their idle level first (low, or high with -i 1), then "ready" is
 // printed. Pins are s88-reporter's defaults. With -v each cycle prints "cycle N". Exits after
@@ -18,6 +25,7 @@
 #include "pio_window.h"
 #include "../../sim/s88_bus.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <sched.h>
@@ -26,10 +34,82 @@
 
 static const unsigned DATA = 276, CLOCK = 227, LOAD = 277, RESET = 229;
 
+// A train passing contacts first to last: contact first + k is occupied after cycle
+// start + k * period and freed two periods later. The wheels bounce: each change is undone after
+// one cycle and made again after two, so the change that lasts is the third, which the
+// reporter's filter must wait for.
+static bool add_train_run(S88Bus *bus, const char *word)
+{
+    unsigned first, last, start, period;
+    if (sscanf(word, "train:%u-%u@%u/%u", &first, &last, &start, &period) != 4 || last < first ||
+        period < 8 || (last - first + 1) * 6 > (unsigned)S88_MAX_CHANGES)
+        return false;
+    for (unsigned c = first; c <= last; c++) {
+        unsigned occupied = start + (c - first) * period, freed = occupied + 2 * period;
+        bus->close_after(occupied, c).open_after(occupied + 1, c).close_after(occupied + 2, c);
+        bus->open_after(freed, c).close_after(freed + 1, c).open_after(freed + 2, c);
+    }
+    return true;
+}
+
+// The change log of -l: kept in memory while the bus runs (writing it then could miss a pulse)
+// and written out when the simulator ends.
+struct logged_change {
+    unsigned cycle, contact;
+    bool closed;
+    struct timespec time;
+};
+static logged_change change_log[4096];
+static unsigned change_log_count;
+static const char *change_log_path;
+
+static void log_change(unsigned cycle, unsigned contact, bool closed)
+{
+    if (change_log_count == sizeof(change_log) / sizeof(change_log[0]))
+        return;
+    logged_change &entry = change_log[change_log_count++];
+    entry = {cycle, contact, closed, {}};
+    clock_gettime(CLOCK_REALTIME, &entry.time);
+}
+
+static const S88Bus *logged_bus;
+
+static void write_change_log()
+{
+    FILE *f = fopen(change_log_path, "w");
+    if (!f)
+        return;
+    for (unsigned i = 0; i < change_log_count; i++)
+        fprintf(f, "change cycle=%u contact=%u closed=%d time=%lld.%09ld\n", change_log[i].cycle,
+                change_log[i].contact, change_log[i].closed, (long long)change_log[i].time.tv_sec,
+                change_log[i].time.tv_nsec);
+    fprintf(f, "end cycle=%u\n", logged_bus->loads);
+    fclose(f);
+}
+
+// SIGTERM ends the simulator with its log written. Without -v the bus loop touches no stdio, so
+// writing the log from the handler cannot meet a half-done buffer.
+static void end_on_signal(int)
+{
+    write_change_log();
+    _exit(0);
+}
+
+static void keep_change_log(S88Bus *bus, const char *path)
+{
+    change_log_path = path;
+    logged_bus = bus;
+    bus->on_change = log_change;
+    atexit(write_change_log);
+    signal(SIGTERM, end_on_signal);
+}
+
 static bool add_change(S88Bus *bus, const char *word)
 {
     char kind[8];
     unsigned contact, cycle;
+    if (strncmp(word, "train:", 6) == 0)
+        return add_train_run(bus, word);
     if (sscanf(word, "toggle:%u/%u", &contact, &cycle) == 2) {
         bus->toggle_every(cycle, contact);
         return true;
@@ -57,8 +137,9 @@ int main(int argc, char **argv)
     long poll_us = 50;
     long seconds = 120;
     bool verbose = false;
+    const char *log_path = nullptr;
     int opt;
-    while ((opt = getopt(argc, argv, "f:m:i:p:x:v")) != -1) {
+    while ((opt = getopt(argc, argv, "f:m:i:p:x:l:v")) != -1) {
         switch (opt) {
         case 'f': path = optarg; break;
         case 'm': modules = atoi(optarg); break;
@@ -66,9 +147,11 @@ int main(int argc, char **argv)
         case 'p': poll_us = atol(optarg); break;
         case 'x': seconds = atol(optarg); break;
         case 'v': verbose = true; break;
+        case 'l': log_path = optarg; break;
         default:
             fprintf(stderr, "usage: s88-sim [-f FILE] [-m MODULES] [-i 0|1] [-p POLL_US] "
-                            "[-x SECONDS] [-v] [close:N[@CYCLE]|open:N@CYCLE|toggle:N/PERIOD]...\n");
+                            "[-x SECONDS] [-l LOG] [-v] [close:N[@CYCLE]|open:N@CYCLE|toggle:N/PERIOD|"
+                            "train:FIRST-LAST@CYCLE/PERIOD]...\n");
             return 2;
         }
     }
@@ -83,6 +166,8 @@ int main(int argc, char **argv)
             return 2;
         }
     }
+    if (log_path)
+        keep_change_log(&bus, log_path);
     volatile uint32_t *window = map_pio_window(path);
     if (!window)
         return 1;

@@ -1,0 +1,101 @@
+# The whole kit at work on one board, for `./kit demo` (scripts/demo): the VM has a LAN (qemu's
+# user-mode network, the server is 10.0.2.2) and all programs run together as on a layout:
+#   - s88-reporter, two modules at the default microtiming, against s88-sim playing a train run
+#     with contact bounce;
+#   - ir-throttle on a uinput remote that plays key presses, on vcan0;
+#   - can-bridge between vcan0 and the LAN, so the throttle's frames reach the server;
+#   - event-beacon every 5 s.
+# candump shows the bus on the console. Lines for the host side start with "board: "; at the end
+# the simulator's change log and the reporter's trace follow as "demo-sim: " and "demo-trace: ".
+# The kernel command line sets the run: railkit.demo=SECONDS railkit.train=FIRST-LAST@CYCLE/PERIOD
+# and, for a machine too slow for the default bus timing, railkit.microtiming=USEC.
+# kit-timeout: 150
+. "$KIT_LIB"
+
+seconds=30
+train=13-20@50/300
+microtiming=
+for word in $(cat /proc/cmdline); do
+    case $word in
+    railkit.demo=*) seconds=${word#*=} ;;
+    railkit.train=*) train=${word#*=} ;;
+    railkit.microtiming=*) microtiming="-t ${word#*=}" ;;
+    esac
+done
+say() { echo "board: $*" >/dev/console; }
+elapsed() { read -r up _ </proc/uptime; echo "${up%.*}"; }
+
+wait_for 10 test -e /sys/class/net/eth0
+ip link set eth0 up && ip addr add 10.0.2.15/24 dev eth0 && ip route add default via 10.0.2.2 ||
+    fail "no LAN: eth0 does not come up"
+say "LAN up: this board is 10.0.2.15, the server 10.0.2.2"
+
+# The bus simulator follows the 15 us pulses only by polling without pause on a CPU of its own
+# (CPU 1 is kept free by isolcpus=1); real-time throttling would stop it 50 ms in every second.
+echo -1 >/proc/sys/kernel/sched_rt_runtime_us
+taskset 2 s88-sim -m 2 -p 0 -x $((seconds + 60)) -l sim.log "train:$train" >sim.out 2>&1 &
+sim=$!
+wait_for 10 grep -qs ready sim.out
+
+# For the server's clock relation: it sends datagrams here, the answer carries this board's time.
+clock-echo -p 7656 &
+echo_pid=$!
+
+mkdir -p /dev/input
+# scripts/demo checks that exactly these reach the server, as loco frames (its THROTTLE).
+uinput-remote -g go -e end press=16 sleep=700 press=16 sleep=700 press=16 sleep=700 \
+    press=3 sleep=700 press=13 sleep=700 press=17 sleep=700 press=12 >remote 2>&1 &
+wait_for 10 grep -q '^event' remote
+event=$(head -n 1 remote)
+# shellcheck disable=SC2046 # major and minor number, two words
+[ -c "/dev/input/$event" ] || mknod "/dev/input/$event" c $(tr ':' ' ' <"/sys/class/input/$event/dev")
+
+# Started the way the guide starts them, with the server's address in place of br-lan (the
+# user-mode network has no broadcast) and -f as the units give it.
+start=$(elapsed)
+candump vcan0 >/dev/console &
+can-bridge -i vcan0 -b 10.0.2.2 -f >bridge.trace 2>bridge.errors &
+event-beacon -b 10.0.2.2 -i 5 -f >beacon.trace 2>beacon.errors &
+ir-throttle -i vcan0 -l 5 -r "/dev/input/$event" >throttle.lines 2>throttle.errors &
+throttle=$!
+# shellcheck disable=SC2086
+s88-reporter -b 10.0.2.2 -m 2 $microtiming -f >reporter.trace 2>reporter.errors &
+reporter=$!
+say "ready: s88-reporter -b 10.0.2.2 -m 2${microtiming:+ $microtiming}, can-bridge -i vcan0 -b 10.0.2.2, event-beacon -b 10.0.2.2 -i 5, ir-throttle -i vcan0 -l 5 -r /dev/input/$event; s88-sim plays train:$train"
+
+sleep $((seconds / 3))
+say "the remote plays: speed + 3 times, function 3, direction, speed -, start/stop"
+touch go
+wait_for 20 grep -q '^played' remote
+
+# The train run is over when its last contact is free again (data bytes 2-5: 00 LAST 01 00).
+last=$(printf '%02X' "$(echo "$train" | sed 's/^[0-9]*-\([0-9]*\)@.*/\1/')")
+while ! grep -q "\[8\] 00 00 00 $last 01 00" reporter.trace && [ $(($(elapsed) - start)) -lt $((seconds + 15)) ]; do
+    sleep 0.2
+done
+while [ $(($(elapsed) - start)) -lt "$seconds" ]; do
+    sleep 0.2
+done
+# The reporter first: a bus that stops answering reads as all contacts changed.
+kill $reporter $throttle
+wait $reporter $throttle 2>/dev/null
+kill $sim
+wait $sim 2>/dev/null
+touch end
+say "train run over after $(($(elapsed) - start)) s; waiting for the server's second clock relation"
+say "sync"
+i=0
+while kill -0 $echo_pid 2>/dev/null && [ $i -lt 100 ]; do
+    sleep 0.1
+    i=$((i + 1))
+done
+
+# A simulator that knows when it lost the bus says so ("missed cycle N: ...").
+missed=$(grep -c '^missed cycle' sim.out)
+[ "$missed" = 0 ] || say "s88-sim lost the bus in $missed scan cycles: its CPU was taken from it"
+for name in reporter bridge beacon throttle; do
+    [ -s $name.errors ] && say "$name: $(cat $name.errors)"
+done
+sed 's/^/demo-sim: /' sim.log >/dev/console
+sed -n 's/^/demo-trace: /p' reporter.trace >/dev/console
+say "done"
