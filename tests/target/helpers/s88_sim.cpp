@@ -2,17 +2,25 @@
 // LOAD, CLOCK and RESET bits of the PIO data registers, runs them through the bus model and
 // drives the DATA bit.
 //
-//   s88-sim [-f FILE] [-m MODULES] [-i 0|1] [-p POLL_US] [-x SECONDS] [-v] CHANGE...
+//   s88-sim [-f FILE] [-m MODULES] [-i 0|1] [-p POLL_US] [-s] [-x SECONDS] [-v] CHANGE...
 //   CHANGE: close:5      contact 5 closed from the start
 //           close:17@3   contact 17 closes after cycle 3
 //           open:5@6     contact 5 opens after cycle 6
 //           toggle:9/7   contact 9 changes after cycles 7, 14, 21, ... (for long runs)
 //
 // The lines are set to their idle level first (low, or high with -i 1), then "ready" is
-// printed. Pins are s88-reporter's defaults. With -v each cycle prints "cycle N". Exits after
-// SECONDS (default 120) in case nobody stops it.
+// printed. Pins are s88-reporter's defaults. With -v each cycle prints "cycle N". A cycle in
+// which it lost edges prints "missed cycle N: ..." (it expects the reporter to clock MODULES
+// modules, and to be still running when SIGTERM comes). Exits after SECONDS (default 120) in
+// case nobody stops it.
 //
-// The controller needs a microtiming much larger than the poll period (s88-reporter -t 2000).
+// It pins itself to CPU 1, which the test VM keeps free of other tasks, and polls there without
+// pause: it then follows s88-reporter at its default microtiming, as long as the emulator's
+// host lets that CPU run. With -s it stays on CPU 0 with the reporter and polls there as an
+// idle-class task: it runs whenever the reporter sleeps and gives way as soon as it wakes, so it
+// sees every change of a reporter whose pauses let the CPU go idle (-t 2000), however busy the
+// host. Without a second CPU (and without -s) it says so, polls every POLL_US (default 50) at
+// real-time priority, and the reporter needs a microtiming much larger than that (-t 2000).
 // DATA shares its data word with LOAD: the reporter's read-modify-write of LOAD can undo a
 // DATA change made in between, so DATA is put back whenever it differs from the model.
 #include "pio_window.h"
@@ -20,9 +28,17 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <csignal>
 #include <sched.h>
 #include <sys/prctl.h>
 #include <time.h>
+
+static volatile sig_atomic_t stopped;
+
+static void stop(int)
+{
+    stopped = 1;
+}
 
 static const unsigned DATA = 276, CLOCK = 227, LOAD = 277, RESET = 229;
 
@@ -56,18 +72,19 @@ int main(int argc, char **argv)
     unsigned invert = 0;
     long poll_us = 50;
     long seconds = 120;
-    bool verbose = false;
+    bool verbose = false, share = false;
     int opt;
-    while ((opt = getopt(argc, argv, "f:m:i:p:x:v")) != -1) {
+    while ((opt = getopt(argc, argv, "f:m:i:p:sx:v")) != -1) {
         switch (opt) {
         case 'f': path = optarg; break;
         case 'm': modules = atoi(optarg); break;
         case 'i': invert = (unsigned)atoi(optarg) & 1; break;
         case 'p': poll_us = atol(optarg); break;
+        case 's': share = true; break;
         case 'x': seconds = atol(optarg); break;
         case 'v': verbose = true; break;
         default:
-            fprintf(stderr, "usage: s88-sim [-f FILE] [-m MODULES] [-i 0|1] [-p POLL_US] "
+            fprintf(stderr, "usage: s88-sim [-f FILE] [-m MODULES] [-i 0|1] [-p POLL_US] [-s] "
                             "[-x SECONDS] [-v] [close:N[@CYCLE]|open:N@CYCLE|toggle:N/PERIOD]...\n");
             return 2;
         }
@@ -87,34 +104,90 @@ int main(int argc, char **argv)
     if (!window)
         return 1;
 
-    // A CLOCK pulse lasts one microtiming: wake up promptly so none is missed on a busy
-    // machine (as root; otherwise the ordinary priority has to do).
-    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    struct sched_param priority = {};
-    priority.sched_priority = 10;
-    sched_setscheduler(0, SCHED_FIFO, &priority);
-
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Alone on its CPU an ordinary task is never preempted and needs no priority; a real-time
+    // one would only meet the kernel's throttling.
+    cpu_set_t own_cpu;
+    CPU_ZERO(&own_cpu);
+    CPU_SET(share ? 0 : 1, &own_cpu);
+    bool spin = sched_setaffinity(0, sizeof(own_cpu), &own_cpu) == 0;
+    struct sched_param none = {};
+    if (spin && share)
+        spin = sched_setscheduler(0, SCHED_IDLE, &none) == 0;
+    if (spin && share) {
+        printf("s88-sim: on CPU 0 with the reporter, polling whenever it sleeps\n");
+    } else if (spin) {
+        printf("s88-sim: on CPU 1, polling without pause\n");
+    } else {
+        printf("s88-sim: %s (%s): polling every %ld us at SCHED_FIFO\n",
+               share ? "CPU 0 at idle priority refused" : "no CPU 1", strerror(errno), poll_us);
+        // A CLOCK pulse lasts one microtiming: wake up promptly so none is missed on a busy
+        // machine (as root; otherwise the ordinary priority has to do).
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        struct sched_param priority = {};
+        priority.sched_priority = 10;
+        sched_setscheduler(0, SCHED_FIFO, &priority);
+    }
+
     pio_drive(window, LOAD, invert);
     pio_drive(window, CLOCK, invert);
     pio_drive(window, RESET, invert);
     pio_drive(window, DATA, invert);
     printf("ready\n");
 
+    // Stopped by the case while the reporter was still running: a cycle should be under way.
+    signal(SIGTERM, stop);
     struct timespec poll = {0, poll_us * 1000};
-    struct timespec start, now;
+    struct timespec start, now, last_load;
     clock_gettime(CLOCK_MONOTONIC, &start);
-    unsigned loads = 0;
-    for (;;) {
-        bus.set_lines(pio_level(window, LOAD) != invert, pio_level(window, CLOCK) != invert,
-                      pio_level(window, RESET) != invert);
+    last_load = start;
+    unsigned loads = 0, pulses_at_load = 0, resets_at_load = 0;
+    const unsigned pulses_per_cycle = 16u * (unsigned)modules + 1;
+    bool model_data = false, late = false;
+    for (unsigned round = 1;; round++) {
+        unsigned lines = pio_level(window, LOAD) | pio_level(window, CLOCK) << 1 |
+                         pio_level(window, RESET) << 2;
+        bus.set_lines((lines & 1) != invert, ((lines >> 1) & 1) != invert,
+                      ((lines >> 2) & 1) != invert);
+        if (bus.loads != loads) {
+            // A whole cycle is one LOAD, a RESET and a CLOCK pulse per bit; anything else, or
+            // DATA set too late in it, means this program lost the bus for a while (its CPU
+            // was taken from it), and what the reporter read in that cycle proves nothing.
+            if (loads > 0 && (late || bus.clock_pulses - pulses_at_load != pulses_per_cycle ||
+                              bus.resets - resets_at_load != 1))
+                printf("missed cycle %u: %u clock pulses, %u resets%s\n", loads,
+                       bus.clock_pulses - pulses_at_load, bus.resets - resets_at_load,
+                       late ? ", DATA late" : "");
+            if (verbose)
+                printf("cycle %u\n", bus.loads);
+            loads = bus.loads;
+            clock_gettime(CLOCK_MONOTONIC, &last_load);
+            pulses_at_load = bus.clock_pulses;
+            resets_at_load = bus.resets;
+            late = false;
+        }
         bool data = bus.data() != (invert != 0);
-        if (pio_level(window, DATA) != data)
+        if (pio_level(window, DATA) != data) {
             pio_drive(window, DATA, data);
-        if (verbose && bus.loads != loads)
-            printf("cycle %u\n", bus.loads);
-        loads = bus.loads;
-        nanosleep(&poll, nullptr);
+            // Late: the lines moved on before DATA was set, or DATA had to be put back after
+            // the reporter's read-modify-write of LOAD undid it.
+            unsigned after = pio_level(window, LOAD) | pio_level(window, CLOCK) << 1 |
+                             pio_level(window, RESET) << 2;
+            if (after != lines || data == model_data)
+                late = true;
+        }
+        model_data = data;
+        if (stopped) {
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            if (now.tv_sec - last_load.tv_sec > 2)
+                printf("missed cycle %u: no LOAD seen for %ld s before the end\n", loads + 1,
+                       (long)(now.tv_sec - last_load.tv_sec));
+            return 0;
+        }
+        if (!spin)
+            nanosleep(&poll, nullptr);
+        else if (round % 4096)
+            continue;  // the clock now and then: the lines matter more
         clock_gettime(CLOCK_MONOTONIC, &now);
         if (now.tv_sec - start.tv_sec >= seconds)
             return 0;
