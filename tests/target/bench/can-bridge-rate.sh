@@ -104,45 +104,49 @@ cpu_ticks() {
 }
 
 # cpu_per_frame c2u|u2c PID: one trial at $CPU_RATE over $CPU_FRAMES / 2 frames; adds the ticks
-# PID spent to $ticks and the frames received to $frames; fails when frames were lost.
+# PID spent to $ticks, the frames received to $frames and those lost to $lost_all.
 cpu_per_frame() {
     before=$(cpu_ticks $2)
     trial $1 $CPU_RATE $((CPU_FRAMES / 2))
     after=$(cpu_ticks $2)
-    [ "$lost" = 0 ] || fail "$relay_kind $1 lost $lost frames at $CPU_RATE frames/s"
     echo "bench:   $relay_kind $1: $((after - before)) ticks for $received frames"
     ticks=$((ticks + after - before))
     frames=$((frames + received))
+    lost_all=$((lost_all + lost))
 }
 
 # cpu_figures: bridge and floor in turn, twice, so that both meet the same emulator weather.
 cpu_figures() {
     for dir in c2u u2c; do
-        eval "bridge_ticks_$dir=0 bridge_frames_$dir=0 floor_ticks_$dir=0 floor_frames_$dir=0"
+        eval "bridge_ticks_$dir=0 bridge_frames_$dir=0 bridge_lost_$dir=0"
+        eval "floor_ticks_$dir=0 floor_frames_$dir=0 floor_lost_$dir=0"
     done
     for round in 1 2; do
         for kind in bridge floor; do
             start_relay $kind
             set -- $relay $relay
             for dir in c2u u2c; do
-                eval "ticks=\$${kind}_ticks_$dir frames=\$${kind}_frames_$dir"
+                eval "ticks=\$${kind}_ticks_$dir frames=\$${kind}_frames_$dir lost_all=\$${kind}_lost_$dir"
                 # The floor is two processes, one per direction; the bridge is one.
                 if [ $dir = c2u ]; then cpu_per_frame $dir $1; else cpu_per_frame $dir $2; fi
-                eval "${kind}_ticks_$dir=$ticks ${kind}_frames_$dir=$frames"
+                eval "${kind}_ticks_$dir=$ticks ${kind}_frames_$dir=$frames ${kind}_lost_$dir=$lost_all"
             done
             stop_relay
         done
     done
     for dir in c2u u2c; do
         [ $dir = c2u ] && name="CAN->UDP" || name="UDP->CAN"
-        eval "bt=\$bridge_ticks_$dir bf=\$bridge_frames_$dir ft=\$floor_ticks_$dir ff=\$floor_frames_$dir"
-        awk -v n="$name" -v bt=$bt -v bf=$bf -v ft=$ft -v ff=$ff -v u=$TICK_US -v r=$CPU_RATE 'BEGIN {
+        eval "bt=\$bridge_ticks_$dir bf=\$bridge_frames_$dir bl=\$bridge_lost_$dir"
+        eval "ft=\$floor_ticks_$dir ff=\$floor_frames_$dir fl=\$floor_lost_$dir"
+        # Frames lost at this rate are named: the figure is then not one of a relay keeping up.
+        awk -v n="$name" -v bt=$bt -v bf=$bf -v bl=$bl -v ft=$ft -v ff=$ff -v fl=$fl -v u=$TICK_US \
+            -v r=$CPU_RATE 'BEGIN {
                 b = bt * u / bf
                 f = ft * u / ff
                 ratio = "n/a"
                 if (f > 0)
                     ratio = sprintf("%.2f", b / f)
-                printf "bench: can-bridge %s, CPU time per frame at %d frames/s over %d frames: %.1f us; floor %.1f us; ratio bridge/floor %s\n", n, r, bf, b, f, ratio
+                printf "bench: can-bridge %s, CPU time per frame at %d frames/s over %d frames: %.1f us (%d lost); floor %.1f us (%d lost); ratio bridge/floor %s\n", n, r, bf + bl, b, bl, f, fl, ratio
             }' | tee -a "$summary"
     done
 }

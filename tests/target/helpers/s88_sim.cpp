@@ -11,7 +11,7 @@
 // The lines are set to their idle level first (low, or high with -i 1), then "ready" is
 // printed. Pins are s88-reporter's defaults. With -v each cycle prints "cycle N". A cycle in
 // which it lost edges prints "missed cycle N: ..." (it expects the reporter to clock MODULES
-// modules, and to be still running when SIGTERM comes). Exits after SECONDS (default 120) in
+// modules, and to be still running when SIGTERM comes, after two cycles at least). Exits after SECONDS (default 120) in
 // case nobody stops it.
 //
 // It pins itself to CPU 1, which the test VM keeps free of other tasks, and polls there without
@@ -38,6 +38,11 @@ static volatile sig_atomic_t stopped;
 static void stop(int)
 {
     stopped = 1;
+}
+
+static double seconds_between(const struct timespec &a, const struct timespec &b)
+{
+    return (double)(b.tv_sec - a.tv_sec) + (double)(b.tv_nsec - a.tv_nsec) / 1e9;
 }
 
 static const unsigned DATA = 276, CLOCK = 227, LOAD = 277, RESET = 229;
@@ -144,6 +149,7 @@ int main(int argc, char **argv)
     unsigned loads = 0, pulses_at_load = 0, resets_at_load = 0;
     const unsigned pulses_per_cycle = 16u * (unsigned)modules + 1;
     bool model_data = false, late = false;
+    double longest_cycle = 0;
     for (unsigned round = 1;; round++) {
         unsigned lines = pio_level(window, LOAD) | pio_level(window, CLOCK) << 1 |
                          pio_level(window, RESET) << 2;
@@ -161,7 +167,10 @@ int main(int argc, char **argv)
             if (verbose)
                 printf("cycle %u\n", bus.loads);
             loads = bus.loads;
-            clock_gettime(CLOCK_MONOTONIC, &last_load);
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            if (loads > 1 && seconds_between(last_load, now) > longest_cycle)
+                longest_cycle = seconds_between(last_load, now);
+            last_load = now;
             pulses_at_load = bus.clock_pulses;
             resets_at_load = bus.resets;
             late = false;
@@ -178,10 +187,13 @@ int main(int argc, char **argv)
         }
         model_data = data;
         if (stopped) {
+            // The cycle under way: too many pulses, or no LOAD for much longer than a cycle.
             clock_gettime(CLOCK_MONOTONIC, &now);
-            if (now.tv_sec - last_load.tv_sec > 2)
-                printf("missed cycle %u: no LOAD seen for %ld s before the end\n", loads + 1,
-                       (long)(now.tv_sec - last_load.tv_sec));
+            double since = seconds_between(last_load, now);
+            if (loads < 2 || bus.clock_pulses - pulses_at_load >= pulses_per_cycle ||
+                since > 3 * longest_cycle + 0.05)
+                printf("missed cycle %u: %u clock pulses and %.3f s since its LOAD at the end\n",
+                       loads, bus.clock_pulses - pulses_at_load, since);
             return 0;
         }
         if (!spin)

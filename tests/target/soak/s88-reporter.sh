@@ -23,9 +23,10 @@ s88-reporter -f -m 2 -b 127.0.0.1 -t 2000 >trace 2>errors &
 reporter=$!
 sleep "$seconds"
 kill -0 $reporter 2>/dev/null || fail "s88-reporter ended: $(cat errors)"
-kill $reporter
+# Together: the simulator checks that the cycle under way when it stops is a whole one.
+kill $reporter $sim
 sleep 1
-kill $udp_dump_pid $sim
+kill $udp_dump_pid
 
 # "cycle contact new-state" of every trace line, in decimal.
 sed -n 's/^[0-9:.]* \[\(0x[0-9A-F]*\)\] ->S88>UDP  CANID 0x00230300   \[8\] 00 00 \(..\) \(..\) .. \(..\) 00 00 $/\1 0x\2\3 \4/p' trace |
