@@ -1,10 +1,11 @@
 # The real s88-reporter with the real GPIO library against s88-sim, a simulated S88 bus on the
 # /dev/mem stand-in; s88-reporter-bus-default-timing is this file too. This case runs every bus
-# with a microtiming of 2 ms, the simulator sharing the reporter's CPU and running whenever the
-# reporter sleeps. The other runs them at the reporter's default microtiming (15 us), which the
-# simulator follows by polling on a CPU of its own; that holds only while the emulator's host
-# keeps the CPU running, and the simulator tells when it lost edges. A wrong result with lost
-# edges is tried again; when no try of a bus could be judged, that case is skipped.
+# with a microtiming of 2 ms, the simulator sharing the reporter's CPU and polling every 0.5 ms
+# at real-time priority. The other runs them at the reporter's default microtiming (15 us),
+# which the simulator follows by polling on a CPU of its own; that holds only while the
+# emulator's host keeps the CPU running, and the simulator tells when it lost edges. A wrong
+# result with lost edges is tried again; when no try of a bus could be judged, that case is
+# skipped.
 # kit-timeout: 300
 . "$KIT_LIB"
 
@@ -91,7 +92,7 @@ case $KIT_CASE in
     [ -z "$unjudged" ] || skip "the simulator lost edges in every try of:$unjudged (the emulator's host was too busy to keep its CPU running)"
     ;;
 *)
-    sim_mode=-s
+    sim_mode="-s -p 500"
     sim_expects="on CPU 0 with the reporter"
     timing="-t 2000"
     may_go_unjudged=

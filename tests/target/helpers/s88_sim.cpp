@@ -16,11 +16,10 @@
 //
 // It pins itself to CPU 1, which the test VM keeps free of other tasks, and polls there without
 // pause: it then follows s88-reporter at its default microtiming, as long as the emulator's
-// host lets that CPU run. With -s it stays on CPU 0 with the reporter and polls there as an
-// idle-class task: it runs whenever the reporter sleeps and gives way as soon as it wakes, so it
-// sees every change of a reporter whose pauses let the CPU go idle (-t 2000), however busy the
-// host. Without a second CPU (and without -s) it says so, polls every POLL_US (default 50) at
-// real-time priority, and the reporter needs a microtiming much larger than that (-t 2000).
+// host lets that CPU run. With -s, or without a second CPU, it polls every POLL_US (default
+// 50) at real-time priority on the reporter's CPU 0 instead, and the reporter needs a
+// microtiming much larger than that (-t 2000 with -p 500). Sharing the CPU makes it robust: when
+// the host stops the CPU, both stop, and afterwards the simulator samples first.
 // DATA shares its data word with LOAD: the reporter's read-modify-write of LOAD can undo a
 // DATA change made in between, so DATA is put back whenever it differs from the model.
 #include "pio_window.h"
@@ -115,17 +114,16 @@ int main(int argc, char **argv)
     cpu_set_t own_cpu;
     CPU_ZERO(&own_cpu);
     CPU_SET(share ? 0 : 1, &own_cpu);
-    bool spin = sched_setaffinity(0, sizeof(own_cpu), &own_cpu) == 0;
-    struct sched_param none = {};
-    if (spin && share)
-        spin = sched_setscheduler(0, SCHED_IDLE, &none) == 0;
-    if (spin && share) {
-        printf("s88-sim: on CPU 0 with the reporter, polling whenever it sleeps\n");
-    } else if (spin) {
+    bool on_cpu = sched_setaffinity(0, sizeof(own_cpu), &own_cpu) == 0;
+    bool spin = on_cpu && !share;
+    if (spin) {
         printf("s88-sim: on CPU 1, polling without pause\n");
     } else {
-        printf("s88-sim: %s (%s): polling every %ld us at SCHED_FIFO\n",
-               share ? "CPU 0 at idle priority refused" : "no CPU 1", strerror(errno), poll_us);
+        if (share)
+            printf("s88-sim: on CPU 0 with the reporter, ");
+        else
+            printf("s88-sim: no CPU 1 (%s), ", strerror(errno));
+        printf("polling every %ld us at SCHED_FIFO\n", poll_us);
         // A CLOCK pulse lasts one microtiming: wake up promptly so none is missed on a busy
         // machine (as root; otherwise the ordinary priority has to do).
         prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
