@@ -176,7 +176,7 @@ measure() {
     done
 }
 
-echo "bench: $(grep -m 1 BogoMIPS /proc/cpuinfo | tr -s '\t ' ' '), $(grep -c ^processor /proc/cpuinfo) CPU(s), receive buffers $(cat /proc/sys/net/core/rmem_default) bytes by default; generators ${generator:-on the relays' CPU}"
+echo "bench: $(grep -m 1 BogoMIPS /proc/cpuinfo | tr -s '\t ' ' '), $(grep -c ^processor /proc/cpuinfo) CPU(s), receive buffers $(cat /proc/sys/net/core/rmem_default) bytes by default; generators ${generator:-on CPU 0 with the relays}"
 cpu_figures
 measure "default"
 echo $((4 << 20)) >/proc/sys/net/core/rmem_default || fail "cannot enlarge rmem_default"
