@@ -11,8 +11,8 @@
 // The lines are set to their idle level first (low, or high with -i 1), then "ready" is
 // printed. Pins are s88-reporter's defaults. With -v each cycle prints "cycle N". A cycle in
 // which it lost edges prints "missed cycle N: ..." (it expects the reporter to clock MODULES
-// modules, and to be still running when SIGTERM comes, after two cycles at least). Exits after SECONDS (default 120) in
-// case nobody stops it.
+// modules, and to be still running, two cycles on at least, when SIGTERM comes). Exits after
+// SECONDS (default 120) in case nobody stops it.
 //
 // It pins itself to CPU 1, which the test VM keeps free of other tasks, and polls there without
 // pause: it then follows s88-reporter at its default microtiming, as long as the emulator's
@@ -109,8 +109,8 @@ int main(int argc, char **argv)
         return 1;
 
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    // Alone on its CPU an ordinary task is never preempted and needs no priority; a real-time
-    // one would only meet the kernel's throttling.
+    // Alone on CPU 1 an ordinary task is never preempted and needs no priority; a real-time one
+    // would only meet the kernel's throttling.
     cpu_set_t own_cpu;
     CPU_ZERO(&own_cpu);
     CPU_SET(share ? 0 : 1, &own_cpu);
