@@ -35,9 +35,14 @@ inline bool pio_level(volatile uint32_t *window, unsigned pin)
     return (window[gpio_aw_data_offset(pin) / 4] >> (pin % 32)) & 1;
 }
 
+// Atomic, because the program under test may write the same word from another CPU meanwhile:
+// a plain read-modify-write here could undo its LOAD edge.
 inline void pio_drive(volatile uint32_t *window, unsigned pin, bool level)
 {
     volatile uint32_t *reg = &window[gpio_aw_data_offset(pin) / 4];
     uint32_t bit = 1u << (pin % 32);
-    *reg = level ? (*reg | bit) : (*reg & ~bit);
+    if (level)
+        __atomic_fetch_or(reg, bit, __ATOMIC_SEQ_CST);
+    else
+        __atomic_fetch_and(reg, ~bit, __ATOMIC_SEQ_CST);
 }

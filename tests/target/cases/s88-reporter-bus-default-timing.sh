@@ -1,0 +1,1 @@
+s88-reporter-bus.sh
