@@ -10,13 +10,16 @@ TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf libgtest-dev:armhf libfuse
 CHECK_PACKAGES := systemd shellcheck man-db
 # The Debian package, cross-built for the board.
 DEB_PACKAGES := debhelper cmake crossbuild-essential-armhf
+# The package installed on a Debian armhf root file system and booted under systemd.
+DEPLOY_PACKAGES := debootstrap debian-archive-keyring qemu-system-arm e2fsprogs kmod cpio gzip \
+	python3
 
 # libclang-rt-14-dev holds the fuzzer and sanitizer runtimes; clang-14 only recommends it.
 FUZZ_PACKAGES := clang-14 libfuzzer-14-dev libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps deps-armhf build build-armhf demo check check-host check-armhf check-target \
-	check-asan check-fuzz check-demo fuzz footprint soak bench bench-target deb
+	check-asan check-fuzz check-demo check-deploy fuzz footprint soak bench bench-target deb
 
 all: build
 
@@ -75,7 +78,7 @@ fuzz: deps
 	cmake --build --preset fuzz -j$$(nproc)
 	KIT_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz --timeout $$(($(FUZZ_SECONDS) + 120))
 
-check: check-host check-asan check-fuzz check-armhf check-target check-demo
+check: check-host check-asan check-fuzz check-armhf check-target check-demo check-deploy
 
 # Figures, not tests: stripped size of each armhf program and resident memory in the VM.
 footprint: deps-armhf
@@ -99,3 +102,9 @@ bench-target: build-armhf
 deb:
 	@scripts/need-packages --arch armhf $(DEB_PACKAGES)
 	scripts/build-deb.sh armhf
+
+# That package installed with dpkg on Debian 12 armhf, its services checked under systemd in the
+# VM (tests/deploy/run; the root file system is built once and cached).
+check-deploy: deb
+	@scripts/need-packages $(DEPLOY_PACKAGES)
+	tests/deploy/run
