@@ -161,7 +161,7 @@ TEST(MonitorOptions, BadValuesAndUsage)
     EXPECT_EQ(Parsed({"kit-monitor", "-t", "soon"}).err, "invalid time: soon\n");
     Parsed help({"kit-monitor", "-h"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.err.find("\nUsage: kit-monitor [-x] [-p <port>]... [-c <count>] [-t <sec>]\n"),
+    EXPECT_NE(help.err.find("\nUsage: kit-monitor [-x] [-p <port>]... [-c <count>] [-t <sec>] [-L <file>] [-w <file>]\n"),
               std::string::npos);
     EXPECT_EQ(Parsed({"kit-monitor", "-q"}).status, 0);
     EXPECT_EQ(Parsed({"kit-monitor", "15730"}).status, 1);  // an operand is no port
