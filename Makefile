@@ -6,8 +6,9 @@ HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2
 # The armhf cross build, its unit tests under user-mode emulation, and the test VM.
 TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf libgtest-dev:armhf libfuse3-dev:armhf \
 	qemu-user-static qemu-system-arm cpio gzip xz-utils
-# The install, service file and manual page tests check with these.
-CHECK_PACKAGES := systemd shellcheck man-db
+# The install, service file and manual page tests check with these; kit-monitor's captures are
+# read with tshark and python3-can, its live screen in tmux.
+CHECK_PACKAGES := systemd shellcheck man-db tshark python3-can tmux
 # The Debian package, cross-built for the board.
 DEB_PACKAGES := debhelper cmake crossbuild-essential-armhf
 # The package installed on a Debian armhf root file system and booted under systemd.
@@ -46,6 +47,8 @@ check-demo: build build-armhf
 	scripts/demo --check build/default build/armhf
 
 check-host: build
+	@# tshark asks whether to install dumpcap setuid; the answer for a test machine is no.
+	@echo 'wireshark-common wireshark-common/install-setuid boolean false' | debconf-set-selections 2>/dev/null || true
 	@scripts/need-packages $(CHECK_PACKAGES)
 	ctest --preset default -j$$(nproc)
 
