@@ -106,13 +106,16 @@ int main(int argc, char **argv)
     report("kit-monitor -L -w, lines to a file", sent, received, &usage);
     printf("  candump log %zu bytes, pcap %zu bytes\n", file_text(log).size(), file_text(pcap).size());
 
-    // The least a receiver does: one recv per datagram, counted; a 1-byte datagram ends it.
+    // The least a receiver does: one recv per datagram, counted, with the monitor's queue size; a
+// 1-byte datagram ends it.
     int ready[2], counted[2];
     if (pipe(ready) < 0 || pipe(counted) < 0)
         return 1;
     pid = fork();
     if (pid == 0) {
         int sock = socket(AF_INET, SOCK_DGRAM, 0);
+        int queue = 2 << 20;  // the monitor's queue
+        setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &queue, sizeof(queue));
         struct sockaddr_in at = {};
         at.sin_family = AF_INET;
         at.sin_port = htons((uint16_t)port);
