@@ -4,23 +4,39 @@
 
 #include <cstring>
 
-// The record with this key in a sorted array of count records, inserted if missing and there
-// is room; null when the array is full.
-template <typename T, typename K>
-static T *slot(T *items, int *count, int capacity, K key, K T::*field)
+// The row of an id, inserted in id order if new; null when the table is full.
+static live_row *row_of(live_view *view, uint32_t id)
 {
     int i = 0;
-    while (i < *count && items[i].*field < key)
+    while (i < view->row_count && view->rows[i].id < id)
         i++;
-    if (i < *count && items[i].*field == key)
-        return &items[i];
-    if (*count == capacity)
+    if (i < view->row_count && view->rows[i].id == id)
+        return &view->rows[i];
+    if (view->row_count == LIVE_MAX_IDS)
         return nullptr;
-    memmove(&items[i + 1], &items[i], (size_t)(*count - i) * sizeof(T));
-    (*count)++;
-    items[i] = T{};
-    items[i].*field = key;
-    return &items[i];
+    memmove(&view->rows[i + 1], &view->rows[i], (size_t)(view->row_count - i) * sizeof(live_row));
+    view->row_count++;
+    view->rows[i] = live_row{};
+    view->rows[i].id = id;
+    return &view->rows[i];
+}
+
+// The same for a module's grid line.
+static live_module *module_of(live_view *view, int number)
+{
+    int i = 0;
+    while (i < view->module_count && view->modules[i].number < number)
+        i++;
+    if (i < view->module_count && view->modules[i].number == number)
+        return &view->modules[i];
+    if (view->module_count == LIVE_MAX_MODULES)
+        return nullptr;
+    memmove(&view->modules[i + 1], &view->modules[i],
+            (size_t)(view->module_count - i) * sizeof(live_module));
+    view->module_count++;
+    view->modules[i] = live_module{};
+    view->modules[i].number = number;
+    return &view->modules[i];
 }
 
 void live_note_frame(live_view *view, const uint8_t *frame, double now)
@@ -28,7 +44,7 @@ void live_note_frame(live_view *view, const uint8_t *frame, double now)
     view->frames++;
     uint32_t id = ((uint32_t)frame[0] << 24 | (uint32_t)frame[1] << 16 | (uint32_t)frame[2] << 8 |
                    frame[3]) & 0x1FFFFFFFu;
-    live_row *row = slot(view->rows, &view->row_count, LIVE_MAX_IDS, id, &live_row::id);
+    live_row *row = row_of(view, id);
     if (!row) {
         view->ids_not_shown++;
     } else {
@@ -47,8 +63,7 @@ void live_note_frame(live_view *view, const uint8_t *frame, double now)
     if (decode_datagram(frame, 13, 0, text, sizeof(text)) != KIND_S88_EVENT || contact == 0)
         return;  // contact 0: a number that wrapped past 65535, on no module
     int number = (int)(contact - 1) / 16 + 1;
-    live_module *module = slot(view->modules, &view->module_count, LIVE_MAX_MODULES, number,
-                               &live_module::number);
+    live_module *module = module_of(view, number);
     if (!module)
         return;
     int bit = (int)(contact - 1) % 16;

@@ -94,4 +94,17 @@ TEST(LiveScreen, GridShowsATrainRunAndRowsAsCansniffer)
     EXPECT_EQ(screen(&view, 205.0, 71, 6, 0), "terminal too small for the S88 grid: needs 71x7, has 71x6\n");
 }
 
+TEST(LiveScreen, IdsPastTheTableAreCountedNotShown)
+{
+    static live_view view;
+    for (uint8_t id = 0; id <= LIVE_MAX_IDS; id++) {  // one more id than the table holds
+        const uint8_t f[13] = {0, 0, 0, (uint8_t)(LIVE_MAX_IDS - id)};
+        live_note_frame(&view, f, 1.0);
+    }
+    EXPECT_EQ(view.row_count, LIVE_MAX_IDS);
+    EXPECT_EQ(view.rows[0].id, 1u);  // the rows stay in id order
+    EXPECT_EQ(screen(&view, 1.0, 80, 100, 0).substr(0, 75),
+              "frames 65, ids 64, S88 modules 0: # occupied, . free; 1 frames of more ids\n");
+}
+
 }  // namespace
