@@ -62,6 +62,16 @@ class Captures(unittest.TestCase):
                               capture_output=True, text=True, timeout=60)
         self.assertEqual(read.stdout.splitlines(), ["can0 True %d %d %s" % f for f in shown], read.stderr)
 
+    def test_log_on_standard_output_replaces_the_lines(self):
+        port, = free_ports(1)
+        m = subprocess.Popen([kit.program("kit-monitor"), "-p", str(port), "-L", "-", "-i", "vcan0", "-c", "1"],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.assertTrue(m.stderr.readline().startswith("listening on UDP ports"))
+        send(port, FRAMES[2])
+        out, err = m.communicate(timeout=5)
+        self.assertRegex(out, r"^\(\d{10}\.\d{6}\) vcan0 00080300#000040050010\n$")
+        self.assertRegex(err, r"^summary: 1 datagrams ")
+
     def test_unwritable_captures_and_a_full_disk(self):
         port, = free_ports(1)
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as holder:
