@@ -35,15 +35,21 @@ static void pause_ms(int ms)
     nanosleep(&t, nullptr);
 }
 
+static struct sockaddr_in loopback(int port)
+{
+    struct sockaddr_in at = {};
+    at.sin_family = AF_INET;
+    at.sin_port = htons((uint16_t)port);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return at;
+}
+
 // COUNT frames at RATE to 127.0.0.1:port, paced on the monotonic clock; returns how many the
 // system took.
 static int send_frames(int port)
 {
     int sock = socket(AF_INET, SOCK_DGRAM, 0);
-    struct sockaddr_in to = {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons((uint16_t)port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    struct sockaddr_in to = loopback(port);
     uint8_t frame[13] = {0x00, 0x23, 0x03, 0x00, 8};
     struct timespec next;
     clock_gettime(CLOCK_MONOTONIC, &next);
@@ -116,9 +122,7 @@ int main(int argc, char **argv)
         int sock = socket(AF_INET, SOCK_DGRAM, 0);
         int queue = 2 << 20;  // the monitor's queue
         setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &queue, sizeof(queue));
-        struct sockaddr_in at = {};
-        at.sin_family = AF_INET;
-        at.sin_port = htons((uint16_t)port);
+        struct sockaddr_in at = loopback(port);
         if (bind(sock, (struct sockaddr *)&at, sizeof(at)) < 0)
             _exit(1);
         (void)!write(ready[1], "r", 1);
@@ -136,10 +140,7 @@ int main(int argc, char **argv)
     long bare = -1;
     for (int i = 0; i < 100 && bare < 0; i++) {  // the stop datagram may be lost under load
         int sock = socket(AF_INET, SOCK_DGRAM, 0);
-        struct sockaddr_in to = {};
-        to.sin_family = AF_INET;
-        to.sin_port = htons((uint16_t)port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        struct sockaddr_in to = loopback(port);
         sendto(sock, "x", 1, 0, (struct sockaddr *)&to, sizeof(to));
         close(sock);
         fd_set in;
