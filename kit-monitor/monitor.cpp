@@ -155,7 +155,7 @@ static int decode_frame(const uint8_t *f, char *text, size_t size, size_t *used)
     if ((id & 0xFFFF0000u) == 0x00230000u && (id & 0x300u) == 0x300u && dlc == 8 && d[4] <= 1 &&
         d[5] <= 1) {
         put_text(text, size, used, "s88-event contact=%u old=%u new=%u event-id=%u hash=0x%04X",
-            (unsigned)d[2] << 8 | d[3], d[4], d[5], (unsigned)d[0] << 8 | d[1], id & 0xFFFFu);
+                 (unsigned)d[2] << 8 | d[3], d[4], d[5], (unsigned)d[0] << 8 | d[1], id & 0xFFFFu);
         return KIND_S88_EVENT;
     }
     if (id == 0x00300300u && dlc == 0) {
