@@ -20,6 +20,8 @@ nc 10.0.2.2 "$log" >session.log
 grep -q '^(' session.log || fail "no session log from the host: $(cat session.log)"
 
 candump vcan0 >bus.txt &
+# candump is ready once it shows a frame of ours (sent before the bridge, which would forward it).
+wait_for 20 sh -c 'cansend vcan0 1FFFFFFF#; grep -q 1FFFFFFF bus.txt'
 can-bridge -i vcan0 -b 10.0.2.2 -d "$back" -f >/dev/null 2>bridge.errors &
 wait_for 10 grep -q ':1DE6 ' /proc/net/udp  # port 7654 is bound
 say "ready"
