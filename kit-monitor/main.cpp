@@ -1,15 +1,43 @@
-// kit-monitor: one line in words for every CanUdpFrame datagram that reaches its UDP ports,
-// until a count, a time or SIGINT/SIGTERM ends it; then a summary of what came.
+// kit-monitor: one line in words for every CanUdpFrame datagram that reaches its UDP ports (or a
+// live screen), optionally captured as a candump log and a pcap file, until a count, a time or
+// SIGINT/SIGTERM ends it; then a summary of what came.
+#include "captures.h"
+#include "live.h"
 #include "monitor.h"
 
 #include <cstdio>
 #include <ctime>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
-static double seconds_since(const struct timespec *start)
+// At most 5 redraws a second, as cansniffer; a terminal is redrawn each second for the ages.
+constexpr double REDRAW_SECONDS = 0.2;
+constexpr double REFRESH_SECONDS = 1.0;
+
+static live_view view;
+static char screen[65536];
+
+static void draw_screen(bool terminal, double now)
 {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (double)(now.tv_sec - start->tv_sec) + (double)(now.tv_nsec - start->tv_nsec) / 1e9;
+    int columns = 1000, lines = 1000;  // plain lines: no limit
+    struct winsize size;
+    if (terminal && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col && size.ws_row) {
+        columns = size.ws_col;
+        lines = size.ws_row;
+    }
+    size_t n = live_format(&view, now, columns, lines, terminal, screen, sizeof(screen));
+    fwrite(screen, 1, n, stdout);
+    if (!terminal)
+        fputc('\n', stdout);  // an empty line between two screens
+    fflush(stdout);
+}
+
+static struct timespec timespec_of(double seconds)
+{
+    struct timespec t;
+    t.tv_sec = (time_t)seconds;
+    t.tv_nsec = (long)((seconds - (double)t.tv_sec) * 1e9);
+    return t;
 }
 
 int main(int argc, char **argv)
@@ -20,43 +48,67 @@ int main(int argc, char **argv)
     int status = parse_monitor_options(argc, argv, &settings);
     if (status >= 0)
         return status;
+    // Before any port is bound: a capture that cannot be written is no run at all.
+    if (open_captures(settings.log_path, settings.pcap_path, settings.interface) < 0)
+        return 1;
+    FILE *out = settings.lines || settings.live ? stdout : stderr;
 
     int sockets[MONITOR_MAX_PORTS];
     if (open_monitor_sockets(&settings, sockets) < 0)
         return 1;
     catch_end_signals();  // before the line that says it is ready
-    printf("listening on UDP ports");
+    fprintf(out, "listening on UDP ports");
     for (int i = 0; i < settings.port_count; i++)
-        printf(" %u", settings.ports[i]);
-    printf("\n");
+        fprintf(out, " %u", settings.ports[i]);
+    fprintf(out, "\n");
 
-    struct timespec start, deadline;
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    deadline = start;
-    deadline.tv_sec += settings.seconds;
+    const double start = monotonic_seconds(), end = start + (double)settings.seconds;
+    const bool terminal = settings.live && isatty(STDOUT_FILENO);
+    double drawn = 0;          // when the screen was last drawn
+    bool changed = true;       // something arrived since then
 
     unsigned long counts[KIND_COUNT] = {};
     long received = 0;
     status = 0;
     while (settings.count == 0 || received < settings.count) {
+        double wake = settings.seconds ? end : 0;
+        if (settings.live) {
+            double redraw = drawn + (changed ? REDRAW_SECONDS : REFRESH_SECONDS);
+            if (!wake || redraw < wake)
+                wake = redraw;
+        }
+        struct timespec deadline = timespec_of(wake);
         fd_set ready;
-        int n = wait_for_datagrams(sockets, settings.port_count,
-                                   settings.seconds ? &deadline : nullptr, &ready);
+        int n = wait_for_datagrams(sockets, settings.port_count, wake ? &deadline : nullptr, &ready);
         if (n < 0)
             status = 1;
-        if (n <= 0)
+        if (n < 0 || end_requested() || (settings.seconds && monotonic_seconds() >= end))
             break;
-        for (int i = 0; i < settings.port_count; i++) {
+        for (int i = 0; i < settings.port_count && n > 0; i++) {
             if (!FD_ISSET(sockets[i], &ready) || (settings.count && received == settings.count))
                 continue;
-            int kind = receive_datagram(sockets[i], settings.ports[i], settings.hex);
+            int kind = receive_datagram(sockets[i], settings.ports[i], &settings,
+                                        settings.live ? &view : nullptr);
             if (kind >= 0) {
                 counts[kind]++;
                 received++;
+                changed = true;
             }
+        }
+        double now = monotonic_seconds();
+        if (settings.live && now - drawn >= (changed ? REDRAW_SECONDS : REFRESH_SECONDS) &&
+            (changed || terminal)) {
+            draw_screen(terminal, now);
+            drawn = now;
+            changed = false;
         }
     }
 
-    print_summary(counts, seconds_since(&start));
+    if (settings.live && (terminal || changed)) {
+        draw_screen(terminal, monotonic_seconds());  // what the last frames made
+        if (terminal)
+            fputc('\n', stdout);
+    }
+    print_summary(out, counts, monotonic_seconds() - start);
     return status;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <netinet/in.h>
 #include <sys/select.h>
 #include <sys/time.h>
@@ -34,11 +35,20 @@ struct monitor_settings {
     int hex;         // -x: every line ends with the datagram's bytes
     long count;      // -c: end after this many datagrams; 0 for no limit
     long seconds;    // -t: end after this long; 0 for no limit
+    const char *log_path;   // -L: candump log ("-": standard output), or null
+    const char *pcap_path;  // -w: pcap file, or null
+    const char *interface;  // -i: the interface the log names, "can0" unless given
+    int live;               // -l: the live screen in place of the lines
+    int lines;              // a line per datagram: unless -l or -L - takes standard output
 };
 
 // Reads the command line. Returns -1 to go on, or the exit status after the usage text (0) or
 // an "invalid ..." message (1).
 int parse_monitor_options(int argc, char **argv, monitor_settings *settings);
+
+// Appends to text, never past size (text stays terminated; what does not fit is cut).
+void put_text(char *text, size_t size, size_t *used, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
 
 // One datagram of len bytes at data -> "<kind> <fields>" in text (at most size bytes, always
 // terminated), reading no byte at or past data + len. Returns its kind.
@@ -63,10 +73,17 @@ bool end_requested();
 int wait_for_datagrams(const int *sockets, int count, const struct timespec *deadline,
                        fd_set *ready);
 
-// Reads one datagram from the socket bound to port, prints its line on stdout:
+struct live_view;
+
+// Reads one datagram from the socket bound to port, prints its line on stdout if settings say so:
 //   "HH:MM:SS.uuuuuu 10.0.2.15:40123 -> 15730 s88-event contact=..."
-// and returns its kind, or -1 after "UDP receive error: %s\n".
-int receive_datagram(int socket, uint16_t port, int hex);
+// writes a 13-byte one to the captures and enters it into live (unless null), and returns its
+// kind, or -1 after "UDP receive error: %s\n".
+int receive_datagram(int socket, uint16_t port, const monitor_settings *settings, live_view *live);
+
+// Seconds on the monotonic clock.
+double monotonic_seconds();
 
 // "summary: 7 datagrams in 30.0 s: s88-event=4 beacon=3 loco-speed=0 ... bad-length=0"
-void print_summary(const unsigned long *counts, double seconds);
+// On out: standard output, or standard error while the log has standard output.
+void print_summary(FILE *out, const unsigned long *counts, double seconds);

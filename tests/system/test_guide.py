@@ -9,7 +9,7 @@ import kit
 
 TOP = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "../.."))
 SOURCE_DIRS = ["common", "gpio", "s88-reporter", "can-bridge", "ir-throttle", "event-beacon",
-               "s88-check", "susi-cv-read", "kit-monitor"]
+               "s88-check", "susi-cv-read", "kit-monitor", "kit-send"]
 LITERAL = r'"((?:[^"\\]|\\.)*)"'
 
 

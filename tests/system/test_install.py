@@ -12,7 +12,7 @@ import unittest
 import kit
 
 PROGRAMS = ["s88-reporter", "can-bridge", "ir-throttle", "event-beacon", "s88-check", "susi-cv-read",
-            "kit-monitor"]
+            "kit-monitor", "kit-send"]
 SERVICES = ["s88-reporter", "can-bridge", "event-beacon"]
 
 

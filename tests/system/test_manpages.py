@@ -10,7 +10,7 @@ import kit
 
 MAN_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../docs/man")
 PROGRAMS = ["s88-reporter", "can-bridge", "ir-throttle", "event-beacon", "s88-check", "susi-cv-read",
-            "kit-monitor"]
+            "kit-monitor", "kit-send"]
 # A letter no program of the kit takes: ends option parsing with the usage text.
 STOP = "-Z"
 

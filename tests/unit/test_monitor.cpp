@@ -122,13 +122,14 @@ TEST(MonitorDecode, ShortTextBufferIsCutAndTerminated)
 struct Parsed {
     monitor_settings settings;
     int status;
-    std::string err;
+    std::string err, interface;  // the settings point into the words, gone after parsing
     explicit Parsed(std::initializer_list<std::string> words)
     {
         Argv args(words);
         CaptureFd capture(STDERR_FILENO);
         status = parse_monitor_options(args.argc(), args.argv(), &settings);
         err = capture.text();
+        interface = settings.interface ? settings.interface : "";
     }
 };
 
@@ -161,9 +162,18 @@ TEST(MonitorOptions, BadValuesAndUsage)
     EXPECT_EQ(Parsed({"kit-monitor", "-t", "soon"}).err, "invalid time: soon\n");
     Parsed help({"kit-monitor", "-h"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.err.find("\nUsage: kit-monitor [-x] [-p <port>]... [-c <count>] [-t <sec>]\n"),
+    EXPECT_NE(help.err.find("\nUsage: kit-monitor [-x] [-p <port>]... [-c <count>] [-t <sec>] [-L <file>] [-w <file>]\n"),
               std::string::npos);
     EXPECT_EQ(Parsed({"kit-monitor", "-q"}).status, 0);
+    for (auto bad : {"", "can 0", "can#0", "a-name-of-16-chr"})
+        EXPECT_EQ(Parsed({"kit-monitor", "-i", bad}).err, std::string("invalid interface name: ") + bad + "\n");
+    EXPECT_EQ(Parsed({"kit-monitor", "-l", "-L", "-"}).status, 1);
+    // The log on standard output takes the place of the lines; -l does too.
+    Parsed log({"kit-monitor", "-L", "-", "-i", "vcan0"});
+    EXPECT_EQ(std::make_tuple(log.status, log.settings.lines, log.interface),
+              std::make_tuple(-1, 0, std::string("vcan0")));
+    EXPECT_EQ(Parsed({"kit-monitor", "-l", "-L", "x.log"}).settings.lines, 0);
+    EXPECT_EQ(Parsed({"kit-monitor", "-L", "x.log"}).settings.lines, 1);
     EXPECT_EQ(Parsed({"kit-monitor", "15730"}).status, 1);  // an operand is no port
 }
 
