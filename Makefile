@@ -55,7 +55,7 @@ check-armhf: build-armhf
 
 # The target test cases in a VM with Debian's armhf kernel (tests/target/README.md).
 check-target: build-armhf
-	tests/target/run -B build/armhf
+	board/run -B build/armhf
 	tests/target/selftest -B build/armhf
 
 # The same unit and system tests again, built with AddressSanitizer and UBSan.

@@ -30,7 +30,7 @@
 // DATA shares its data word with LOAD: the reporter's read-modify-write of LOAD can undo a
 // DATA change made in between, so DATA is put back whenever it differs from the model.
 #include "pio_window.h"
-#include "../../sim/s88_bus.h"
+#include "../../../board/s88_bus.h"
 
 #include <csignal>
 #include <cstdlib>
