@@ -146,6 +146,8 @@ bool s88_board_parse(S88Board *board, const char *script, char *why, size_t why_
             if ((strncmp(word, "modules:", 8) == 0) == (pass == 0) &&
                 !parse_word(board, &bus, word, why, why_size))
                 return false;
+            if (bus.overflowed)
+                return refuse(why, why_size, word, "more changes than the bus holds (64)");
         }
         if (pass == 0)
             bus = S88Bus(bus.modules);

@@ -50,6 +50,8 @@ TEST(S88Board, RefusesAMalformedScriptNamingTheWord)
         {"plain modules:33", "modules:33: 1 to 32 modules"},
         {"plain train:1-11@5/10", "train:1-11@5/10: "},  // 66 changes: more than the model holds
         {"plain train:1-2@5/4", "train:1-2@5/4: "},
+        {"plain train:1-10@5/10 toggle:11/2 toggle:12/2 toggle:13/2 open:14@2 close:15@3",
+         "close:15@3: more changes than the bus holds"},
         {"plain pins:PI20/PH3/PI21", "pins:PI20/PH3/PI21: "},
         {"plain pins:PI20/PH3/PI21/PJ5", "pins:PI20/PH3/PI21/PJ5: "},
         {"plain wire:DATA", "wire:DATA: "},
