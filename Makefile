@@ -19,8 +19,9 @@ DEPLOY_PACKAGES := debootstrap debian-archive-keyring qemu-system-arm e2fsprogs 
 FUZZ_PACKAGES := clang-14 libfuzzer-14-dev libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps deps-armhf build build-armhf demo check check-host check-armhf check-target \
-	check-asan check-fuzz check-demo check-deploy check-lan fuzz footprint soak bench bench-target deb
+.PHONY: all deps deps-armhf build build-armhf plugin board demo check check-host check-armhf \
+	check-target check-asan check-fuzz check-demo check-deploy check-lan fuzz footprint soak bench \
+	bench-target deb
 
 all: build
 
@@ -38,12 +39,23 @@ build-armhf: deps-armhf
 	cmake --preset armhf
 	cmake --build --preset armhf -j$$(nproc)
 
+# The qemu plugin that plays the virtual board's S88 bus, a host library built against qemu's
+# plugin header (fetched once from Debian's qemu source package, board/qemu-plugin-header).
+plugin: deps deps-armhf
+	board/qemu-plugin-header >/dev/null
+	cmake --preset default
+	cmake --build --preset default --target s88-bus-plugin
+
 # The kit on a virtual board: the armhf VM with a LAN, this machine as its server (scripts/demo).
-demo: build build-armhf
+demo: build build-armhf plugin
 	scripts/demo build/default build/armhf
 
+# The virtual board left running for a server on this machine (README: "The virtual board").
+board: build-armhf plugin
+	scripts/board build/armhf
+
 # The same in short, as a test: fails unless every kind of frame the board makes arrives decoded.
-check-demo: build build-armhf
+check-demo: build build-armhf plugin
 	scripts/demo --check build/default build/armhf
 
 # A session captured here by kit-monitor, replayed with canplayer on the virtual board, back
@@ -62,8 +74,8 @@ check-armhf: build-armhf
 	ctest --preset armhf -j$$(nproc)
 
 # The target test cases in a VM with Debian's armhf kernel (tests/target/README.md).
-check-target: build-armhf
-	tests/target/run -B build/armhf
+check-target: build-armhf plugin
+	board/run -B build/armhf
 	tests/target/selftest -B build/armhf
 
 # The same unit and system tests again, built with AddressSanitizer and UBSan.
@@ -93,7 +105,7 @@ footprint: deps-armhf
 	scripts/footprint
 
 # Long runs in the target VM (over ten minutes), not part of check.
-soak: build-armhf
+soak: build-armhf plugin
 	scripts/soak
 
 # Figures, not pass or fail: S88 scan cycle timing, GPIO access cost, and kit-monitor's CPU time

@@ -9,8 +9,11 @@
 forward_for_a_while() {
     in_port=1764$2
     out_port=1765$2
+    # candump counts once its socket is on vcan0's receive list: frames sent before are not seen.
+    listeners=$(grep -c ' vcan0 ' /proc/net/can/rcvlist_all)
     candump -L vcan0 >"bus-$1" &
     dump=$!
+    wait_for 10 sh -c "[ \$(grep -c ' vcan0 ' /proc/net/can/rcvlist_all) -gt $listeners ]"
     start_udp_dump "lan-$1" $out_port -n 4 -t 4000
     round=1
     while [ $round -le 4 ]; do

@@ -2,10 +2,12 @@
 # time, the prompts checked byte for byte, the levels driven checked in the registers at each
 # step, and the registers it leaves behind.
 #
-# For the loop-back steps the case plays the technician's wire to DATA. A wire makes DATA the
-# line's level at once, and s88-check reads DATA right after driving the line, faster than any
-# process could copy the bit; so before each key the case puts the level the line is about to
-# get on DATA, and afterwards checks that the line got it.
+# For the loop-back steps the emulator plays the technician's wire to DATA: a bus that makes DATA
+# the line's level at every store (board/s88_bus_plugin.cpp), moved to the next line before the
+# key that starts its step.
+# kit-bus: wire-RESET wire:RESET
+# kit-bus: wire-LOAD wire:LOAD
+# kit-bus: wire-CLOCK wire:CLOCK
 . "$KIT_LIB"
 
 # Registers (byte offsets in the PIO window): PH0-7 and PI16-23 configuration, PH0-15 and
@@ -14,10 +16,6 @@ PH_CONFIG0=0x8fc PI_CONFIG2=0x928 PH_PULL0=0x918 PI_PULL1=0x940 PH_DATA=0x90c PI
 
 reg() { echo $(($(pio-reg $1))); }
 bit() { echo $((($(reg $1) >> $2) & 1)); }
-set_bit() {
-    old=$(reg $1)
-    if [ $3 = 1 ]; then pio-reg $1 $((old | (1 << $2))); else pio-reg $1 $((old & ~(1 << $2))); fi
-}
 
 # Data bits: CLOCK PH3, RESET PH5 in bank H; LOAD PI21, DATA PI20 in bank I.
 line_bit() {
@@ -27,7 +25,6 @@ line_bit() {
     LOAD) bit $PI_DATA 21 ;;
     esac
 }
-set_data() { set_bit $PI_DATA 20 $1; }
 
 # wait_lines N: until s88-check has printed N lines. Every line comes after the levels driven
 # before it, and nothing more happens before the next key.
@@ -67,11 +64,10 @@ for invert in 0 1; do
     first=14
     for l in RESET LOAD CLOCK; do
         wait_lines $first
-        set_data 0
+        s88-bus wire-$l >/dev/null || fail "no wire to $l"
         key
         wait_lines $((first + 2))
         expect_eq "-i $invert: $l driven low" 0 "$(line_bit $l)"
-        set_data 1
         key
         wait_lines $((first + 4))
         expect_eq "-i $invert: $l driven high" 1 "$(line_bit $l)"
@@ -89,7 +85,7 @@ for invert in 0 1; do
     expect_eq "-i $invert: stderr" "" "$(cat err)"
 
     # Left behind: CLOCK, LOAD, RESET outputs driven high with pull-up; DATA an input with
-    # pull-up (and the level the case last put on it).
+    # pull-up (and the level of CLOCK, to which the wire went last).
     expect_eq "-i $invert: PH0-7 config" 0x00101000 "$(pio-reg $PH_CONFIG0)"
     expect_eq "-i $invert: PI16-23 config" 0x00100000 "$(pio-reg $PI_CONFIG2)"
     expect_eq "-i $invert: PH pull" 0x00000440 "$(pio-reg $PH_PULL0)"

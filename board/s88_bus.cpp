@@ -20,6 +20,8 @@ S88Bus &S88Bus::close_after(unsigned cycle, unsigned contact)
 {
     if (change_count < S88_MAX_CHANGES)
         changes[change_count++] = {cycle, contact, true, false};
+    else
+        overflowed = true;
     return *this;
 }
 
@@ -27,6 +29,8 @@ S88Bus &S88Bus::open_after(unsigned cycle, unsigned contact)
 {
     if (change_count < S88_MAX_CHANGES)
         changes[change_count++] = {cycle, contact, false, false};
+    else
+        overflowed = true;
     return *this;
 }
 
@@ -34,6 +38,8 @@ S88Bus &S88Bus::toggle_every(unsigned period, unsigned contact)
 {
     if (period > 0 && change_count < S88_MAX_CHANGES)
         changes[change_count++] = {period, contact, false, true};
+    else if (period > 0)
+        overflowed = true;
     return *this;
 }
 

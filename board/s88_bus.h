@@ -49,7 +49,10 @@ struct S88Bus {
     // Contact bit on DATA (true = closed contact).
     bool data() const;
 
-    // Called for every scripted change as it takes effect (a simulator that logs its history).
+    // Set once a scripted change found no room (more than S88_MAX_CHANGES) and was dropped.
+    bool overflowed = false;
+
+    // Called for every scripted change as it takes effect (a bus that logs its history).
     void (*on_change)(unsigned cycle, unsigned contact, bool closed) = nullptr;
 
     int modules;
