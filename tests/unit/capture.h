@@ -53,3 +53,40 @@ private:
     int file_ = -1;
     int saved_ = -1;
 };
+
+// Points stdout at the null device for its lifetime, as a service manager's StandardOutput=null.
+class NullStdout {
+public:
+    NullStdout() : saved_(dup(STDOUT_FILENO))
+    {
+        fflush(stdout);
+        FILE *null = fopen("/dev/null", "w");
+        dup2(fileno(null), STDOUT_FILENO);
+        fclose(null);
+    }
+    ~NullStdout()
+    {
+        fflush(stdout);
+        dup2(saved_, STDOUT_FILENO);
+        close(saved_);
+    }
+    NullStdout(const NullStdout &) = delete;
+    NullStdout &operator=(const NullStdout &) = delete;
+
+private:
+    int saved_;
+};
+
+// The process's write system calls so far (/proc/self/io): what was written to the null device
+// shows up here and nowhere else.
+inline long write_calls()
+{
+    FILE *f = fopen("/proc/self/io", "r");
+    long n = -1;
+    char line[64];
+    while (f && fgets(line, sizeof(line), f))
+        sscanf(line, "syscw: %ld", &n);
+    if (f)
+        fclose(f);
+    return n;
+}
