@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
@@ -55,35 +56,25 @@ private:
 };
 
 // Points stdout at the null device for its lifetime, as a service manager's StandardOutput=null.
-class NullStdout {
-public:
-    NullStdout() : saved_(dup(STDOUT_FILENO))
-    {
-        fflush(stdout);
-        FILE *null = fopen("/dev/null", "w");
-        dup2(fileno(null), STDOUT_FILENO);
-        fclose(null);
-    }
+struct NullStdout {
+    int saved = (fflush(stdout), dup(STDOUT_FILENO));
+    int null = open("/dev/null", O_WRONLY);
+    NullStdout() { dup2(null, STDOUT_FILENO); }
     ~NullStdout()
     {
         fflush(stdout);
-        dup2(saved_, STDOUT_FILENO);
-        close(saved_);
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+        close(null);
     }
-    NullStdout(const NullStdout &) = delete;
-    NullStdout &operator=(const NullStdout &) = delete;
-
-private:
-    int saved_;
 };
 
-// The process's write system calls so far (/proc/self/io): what was written to the null device
-// shows up here and nowhere else.
+// The process's write system calls so far: writes to the null device show up here only.
 inline long write_calls()
 {
-    FILE *f = fopen("/proc/self/io", "r");
     long n = -1;
     char line[64];
+    FILE *f = fopen("/proc/self/io", "r");
     while (f && fgets(line, sizeof(line), f))
         sscanf(line, "syscw: %ld", &n);
     if (f)

@@ -193,11 +193,7 @@ TEST(Trace, NothingFormattedOrWrittenForTheNullDevice)
         after = write_calls();
     }
     EXPECT_EQ(after, before);
-    // Anything else (here the capture's file) is traced as before.
-    EXPECT_EQ(trace_skip_null_output(), 0);
-    CaptureFd out(STDOUT_FILENO);
-    trace_can_frame(&can, 1);
-    EXPECT_EQ(out.text(), "->CAN>UDP CANID 0x00000000   [2] 00 00\n");
+    EXPECT_EQ(trace_skip_null_output(), 0);  // the test's own stdout again
 }
 
 TEST(Trace, GatewayLineNeverReadsPastTheEightDataBytes)
