@@ -2,6 +2,7 @@
 // UDP port to CAN, until killed.
 #include "bridge.h"
 
+#include "canudp.h"
 #include "cli.h"
 
 #include <cerrno>
@@ -19,6 +20,7 @@ int main(int argc, char **argv)
     bridge_defaults(&settings);
     // One trace line per frame as it happens, also when stdout is a pipe or a file.
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    trace_skip_null_output();
 
     int status = parse_bridge_options(argc, argv, &settings);
     if (status >= 0)
@@ -32,5 +34,7 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // Both sockets are open: a datagram sent from now on is forwarded.
+    notify_ready();
     run_bridge(&ctx);
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -67,6 +69,21 @@ int microsleep(int32_t usec)
     return nanosleep(&ts, nullptr);
 }
 
+static int trace_muted;  // standard output is the null device
+
+int trace_skip_null_output()
+{
+    struct stat st;
+    trace_muted = fstat(STDOUT_FILENO, &st) == 0 && S_ISCHR(st.st_mode) &&
+                  st.st_rdev == makedev(1, 3);
+    return trace_muted;
+}
+
+int trace_wanted()
+{
+    return !trace_muted;
+}
+
 void print_timestamp()
 {
     struct timeval tv;
@@ -95,6 +112,8 @@ static void print_data_with_tail(const CanUdpFrame *frame)
 
 void trace_udp_frame(const CanUdpFrame *frame, uint32_t value)
 {
+    if (trace_muted)
+        return;
     print_timestamp();
     printf("[0x%08X] ->S88>UDP  CANID 0x%08X   [%u]", value, can_udp_frame_id(frame), frame->dlc);
     print_data_with_tail(frame);
@@ -102,6 +121,8 @@ void trace_udp_frame(const CanUdpFrame *frame, uint32_t value)
 
 void trace_udp_frame(const CanUdpFrame *frame)
 {
+    if (trace_muted)
+        return;
     print_timestamp();
     printf("         UDP->  0x%08X   [%u]", can_udp_frame_id(frame), frame->dlc);
     print_data_with_tail(frame);
@@ -109,7 +130,7 @@ void trace_udp_frame(const CanUdpFrame *frame)
 
 void trace_can_frame(const struct can_frame *frame, int enabled)
 {
-    if (!enabled)
+    if (!enabled || trace_muted)
         return;
     printf("->CAN>UDP CANID 0x%08X  ", frame->can_id & CAN_EFF_MASK);
     printf(" [%d]", frame->can_dlc);

@@ -44,6 +44,15 @@ void can_send_udp_frame(int can_socket, const CanUdpFrame *frame);
 // sleep in full, a negative count sleeps nothing. Returns nanosleep's result (0 for usec < 0).
 int microsleep(int32_t usec);
 
+// Trace lines written to the null device (character device 1,3, where a service manager's
+// StandardOutput=null puts them) are formatted and written for nothing, one system call per
+// frame. A program calls this once at start-up: when standard output is the null device, the
+// trace helpers below print nothing from then on. Returns 1 in that case, else 0.
+int trace_skip_null_output();
+// 0 once trace_skip_null_output() has found the null device; lines a program traces itself
+// are skipped the same way.
+int trace_wanted();
+
 // Local time of day as "HH:MM:SS.uuuuuu " on stdout, no newline.
 void print_timestamp();
 

@@ -18,3 +18,9 @@ void reset_getopt();
 // descriptor, and daemon(0, 0) would later put /dev/null over it. Returns 0, or -1 after
 // "Can't open /dev/null: <reason>" on standard error.
 int open_standard_streams();
+
+// Tells the service manager that start-up is done ("READY=1" to the datagram socket named by
+// NOTIFY_SOCKET: a path, or "@name" for an abstract one), so that a unit of Type=notify counts
+// as started only once its sockets are open. Does nothing without NOTIFY_SOCKET. Returns 0, or
+// -1 after "Can't notify the service manager: <reason>" on standard error.
+int notify_ready();

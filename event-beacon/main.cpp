@@ -4,6 +4,7 @@
 #include "broadcast.h"
 
 #include <arpa/inet.h>
+#include "canudp.h"
 #include "cli.h"
 
 #include <cerrno>
@@ -20,6 +21,7 @@ int main(int argc, char **argv)
     static beacon_context ctx;  // zero-filled
     ctx.background = 1;
     setvbuf(stdout, nullptr, _IOLBF, 0);  // trace lines as they happen, also into a pipe
+    trace_skip_null_output();
 
     char *udp_dst_address;
     char *bcast_interface;
@@ -52,6 +54,7 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    notify_ready();
     for (;;) {
         if (create_event(&ctx) < 0) {
             fputs("problem sending event data - terminating\n", stderr);

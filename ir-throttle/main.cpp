@@ -2,6 +2,7 @@
 // from an infrared remote's input events; runs until the input device cannot be read.
 #include "throttle.h"
 
+#include "canudp.h"
 #include "cansocket.h"
 
 #include <cerrno>
@@ -18,6 +19,7 @@ int main(int argc, char **argv)
     throttle_defaults(&settings);
     // Each key's line as it happens, also when stdout is a pipe or a file.
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    trace_skip_null_output();
 
     int status = parse_throttle_options(argc, argv, &settings);
     if (status >= 0)

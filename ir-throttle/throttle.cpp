@@ -4,6 +4,7 @@
 #include "cli.h"
 
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -109,40 +110,51 @@ static void send_speed(throttle_state *st, int can_socket)
     can_send_udp_frame(can_socket, &st->frame);
 }
 
+// One line per key on standard output, unless it leads to the null device.
+__attribute__((format(printf, 1, 2))) static void trace_key(const char *format, ...)
+{
+    if (!trace_wanted())
+        return;
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+}
+
 void handle_key(throttle_state *st, int32_t value, int can_socket)
 {
     int key = value & 0xFF;
     if (key <= 9) {
         st->functions[key] ^= 1;
-        printf("function %d\n", key);
+        trace_key("function %d\n", key);
         begin_loco_frame(st, &function_template, (uint8_t)key);
         st->frame.data[5] = st->functions[key];
         can_send_udp_frame(can_socket, &st->frame);
     } else if (key == REMOTE_START_STOP) {
         st->start_stop ^= 1;
-        printf("Start/Stop\n");
+        trace_key("Start/Stop\n");
         st->frame = start_stop_template;
         st->frame.data[4] = (uint8_t)st->start_stop;
         can_send_udp_frame(can_socket, &st->frame);
     } else if (key == REMOTE_DIRECTION) {
         st->direction ^= 1;
-        printf("Direction\n");
+        trace_key("Direction\n");
         begin_loco_frame(st, &direction_template, (uint8_t)(st->direction + 1));
         can_send_udp_frame(can_socket, &st->frame);
     } else if (key == REMOTE_SPEED_UP) {
         int64_t speed = (int64_t)st->speed + st->step;
         st->speed = speed >= THROTTLE_MAX_SPEED ? THROTTLE_MAX_SPEED : clamp_speed(speed);
-        printf("loco %d speed + %d\n", st->loco_id, st->speed);
+        trace_key("loco %d speed + %d\n", st->loco_id, st->speed);
         send_speed(st, can_socket);
     } else if (key == REMOTE_SPEED_DOWN) {
         if (st->speed > 0)
             st->speed = clamp_speed((int64_t)st->speed - st->step);
         if (st->speed < 0)
             st->speed = 0;
-        printf("loco %d speed - %d \n", st->loco_id, st->speed);
+        trace_key("loco %d speed - %d \n", st->loco_id, st->speed);
         send_speed(st, can_socket);
     } else {
-        printf("unhandled value 0x%02x\n", (unsigned)value);
+        trace_key("unhandled value 0x%02x\n", (unsigned)value);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "broadcast.h"
 
 #include <arpa/inet.h>
+#include "canudp.h"
 #include "cli.h"
 
 #include <cerrno>
@@ -24,6 +25,7 @@ int main(int argc, char **argv)
     settings.modules = 1;
     // One trace line per frame as it happens, also when stdout is a pipe or a file.
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    trace_skip_null_output();
 
     if (alloc_destination_texts(&settings.udp_dst_address, &settings.bcast_interface) < 0)
         return 1;
@@ -81,6 +83,7 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    notify_ready();
     if (settings.modules == 0)
         return run_test_mode(&ctx);
     return run_scan_mode(&ctx, settings.modules, settings.microtiming);

@@ -99,7 +99,7 @@ class InstalledTree(unittest.TestCase):
                 command = s["ExecStart"][0].split()
                 self.assertEqual([command[0]], self.installed(r".*/bin/" + re.escape(name)))
                 self.assertEqual(command[1:], ["-f", "$OPTIONS"])
-                self.assertEqual(s["Type"], ["simple"])
+                self.assertEqual(s["Type"], ["notify"])
                 self.assertEqual(s["StandardOutput"], ["null"])
                 self.assertEqual(s["StandardError"], ["journal"])
                 self.assertEqual(s["Restart"], ["on-failure"])

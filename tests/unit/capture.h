@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
@@ -53,3 +54,30 @@ private:
     int file_ = -1;
     int saved_ = -1;
 };
+
+// Points stdout at the null device for its lifetime, as a service manager's StandardOutput=null.
+struct NullStdout {
+    int saved = (fflush(stdout), dup(STDOUT_FILENO));
+    int null = open("/dev/null", O_WRONLY);
+    NullStdout() { dup2(null, STDOUT_FILENO); }
+    ~NullStdout()
+    {
+        fflush(stdout);
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+        close(null);
+    }
+};
+
+// The process's write system calls so far: writes to the null device show up here only.
+inline long write_calls()
+{
+    long n = -1;
+    char line[64];
+    FILE *f = fopen("/proc/self/io", "r");
+    while (f && fgets(line, sizeof(line), f))
+        sscanf(line, "syscw: %ld", &n);
+    if (f)
+        fclose(f);
+    return n;
+}

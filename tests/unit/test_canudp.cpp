@@ -174,6 +174,28 @@ TEST(Trace, GatewayLine)
                           "->CAN>UDP CANID 0x00123456   [0]\n");
 }
 
+TEST(Trace, NothingFormattedOrWrittenForTheNullDevice)
+{
+    struct can_frame can;
+    memset(&can, 0, sizeof(can));
+    can.can_dlc = 2;
+    CanUdpFrame beacon = frame_of({0x00, 0x30, 0x03, 0x00, 0});
+    long before, after;
+    {
+        NullStdout null;
+        EXPECT_EQ(trace_skip_null_output(), 1);
+        EXPECT_EQ(trace_wanted(), 0);
+        before = write_calls();
+        trace_can_frame(&can, 1);
+        trace_udp_frame(&beacon);
+        trace_udp_frame(&beacon, 4);
+        fflush(stdout);
+        after = write_calls();
+    }
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(trace_skip_null_output(), 0);  // the test's own stdout again
+}
+
 TEST(Trace, GatewayLineNeverReadsPastTheEightDataBytes)
 {
     struct can_frame f = {};

@@ -150,6 +150,28 @@ TEST(ThrottleKeys, FunctionKeysToggleTheirFunction)
     EXPECT_EQ(r.frames(), std::vector<Sent>{loco_frame(0x000C0300, 6, 5, 3, 0)});
 }
 
+TEST(ThrottleKeys, NoKeyLinesWrittenToTheNullDevice)
+{
+    Remote r;
+    long before, after;
+    {
+        NullStdout null;
+        trace_skip_null_output();
+        before = write_calls();
+        for (int key : {1, 12, 13, 16, 0x55}) {  // function, start/stop, direction, speed, unhandled
+            r.now += 1000000;
+            struct input_event ev = Remote::record(key, r.now / 1000000, 0);
+            handle_input((const uint8_t *)&ev, sizeof(ev), &r.st, r.sv[0]);
+        }
+        fflush(stdout);
+        after = write_calls();
+    }
+    trace_skip_null_output();
+    // One write per CAN frame; the unhandled key sends none.
+    EXPECT_EQ(r.frames().size(), 4u);
+    EXPECT_EQ(after - before, 4);
+}
+
 TEST(ThrottleKeys, StartStopAddressesNoLoco)
 {
     Remote r;

@@ -6,10 +6,14 @@
 # (net.core.rmem_default, so the very same binaries are measured). First, the CPU time each
 # relay process spends per forwarded frame (user + system, from /proc/PID/stat) at a rate both
 # carry without loss: the figure that carries over to the board, whatever the emulator's speed.
+# The CPU time is measured for can-bridge detached, and in the foreground (-f, as under systemd)
+# with its trace going to /dev/null, which it skips, and to /dev/zero, which swallows the lines
+# just the same but is not skipped: the cost of formatting and writing them, as every frame paid
+# before the null device was recognised.
 # The frame generators and counters run on CPU 1 when the VM has one (the runner keeps it free),
 # the relays on CPU 0. Prints figures; fails only when a measurement cannot be made.
 # KIT_BENCH_FRAMES (default 100000) and KIT_BENCH_CPU_FRAMES (default 40000) set the lengths of
-# the runs, e.g. for a quicker look.
+# the runs, e.g. for a quicker look; KIT_BENCH_CPU_ONLY=1 stops after the CPU time figures.
 . "$KIT_LIB"
 # The runner shows only a failing case's output; figures go to the console as they come.
 exec >/dev/console 2>&1
@@ -32,13 +36,17 @@ bridge_pid() {
     done
 }
 
-# start_relay bridge|floor: the relay under test on vcan0, UDP in on 17654, out to 17655.
+# start_relay bridge|null|zero|floor: the relay under test on vcan0, UDP in on 17654, out to
+# 17655; null and zero are can-bridge -f with its trace to /dev/null or /dev/zero.
 start_relay() {
     relay_kind=$1
     if [ "$1" = bridge ]; then
         # As on the board: detached, no trace.
         can-bridge -i vcan0 -l 17654 -d 17655 -b 127.0.0.1 || fail "can-bridge did not start"
         relay=$(bridge_pid)
+    elif [ "$1" != floor ]; then
+        can-bridge -f -i vcan0 -l 17654 -d 17655 -b 127.0.0.1 >/dev/$1 &
+        relay=$!
     else
         can-bench relay-can-udp -i vcan0 -p 17655 &
         relay=$!
@@ -115,14 +123,15 @@ cpu_per_frame() {
     lost_all=$((lost_all + lost))
 }
 
-# cpu_figures: bridge and floor in turn, twice, so that both meet the same emulator weather.
+# cpu_figures: each kind of relay in turn, twice, so that all meet the same emulator weather.
 cpu_figures() {
     for dir in c2u u2c; do
-        eval "bridge_ticks_$dir=0 bridge_frames_$dir=0 bridge_lost_$dir=0"
-        eval "floor_ticks_$dir=0 floor_frames_$dir=0 floor_lost_$dir=0"
+        for kind in bridge null zero floor; do
+            eval "${kind}_ticks_$dir=0 ${kind}_frames_$dir=0 ${kind}_lost_$dir=0"
+        done
     done
     for round in 1 2; do
-        for kind in bridge floor; do
+        for kind in bridge null zero floor; do
             start_relay $kind
             set -- $relay $relay
             for dir in c2u u2c; do
@@ -135,8 +144,13 @@ cpu_figures() {
         done
     done
     for dir in c2u u2c; do
-        [ $dir = c2u ] && name="CAN->UDP" || name="UDP->CAN"
-        eval "bt=\$bridge_ticks_$dir bf=\$bridge_frames_$dir bl=\$bridge_lost_$dir"
+      for kind in bridge null zero; do
+        case $dir in c2u) name="CAN->UDP" ;; *) name="UDP->CAN" ;; esac
+        case $kind in
+        null) name="-f $name, trace to /dev/null (skipped)" ;;
+        zero) name="-f $name, trace to /dev/zero (formatted, as before)" ;;
+        esac
+        eval "bt=\$${kind}_ticks_$dir bf=\$${kind}_frames_$dir bl=\$${kind}_lost_$dir"
         eval "ft=\$floor_ticks_$dir ff=\$floor_frames_$dir fl=\$floor_lost_$dir"
         # Frames lost at this rate are named: the figure is then not one of a relay keeping up.
         awk -v n="$name" -v bt=$bt -v bf=$bf -v bl=$bl -v ft=$ft -v ff=$ff -v fl=$fl -v u=$TICK_US \
@@ -148,6 +162,7 @@ cpu_figures() {
                     ratio = sprintf("%.2f", b / f)
                 printf "bench: can-bridge %s, CPU time per frame at %d frames/s over %d frames: %.1f us (%d lost); floor %.1f us (%d lost); ratio bridge/floor %s\n", n, r, bf + bl, b, bl, f, fl, ratio
             }' | tee -a "$summary"
+      done
     done
 }
 
@@ -178,6 +193,11 @@ measure() {
 
 echo "bench: $(grep -m 1 BogoMIPS /proc/cpuinfo | tr -s '\t ' ' '), $(grep -c ^processor /proc/cpuinfo) CPU(s), receive buffers $(cat /proc/sys/net/core/rmem_default) bytes by default; generators ${generator:-on CPU 0 with the relays}"
 cpu_figures
+if [ "${KIT_BENCH_CPU_ONLY:-0}" = 1 ]; then
+    echo "bench: summary"
+    cat "$summary"
+    exit 0
+fi
 measure "default"
 echo $((4 << 20)) >/proc/sys/net/core/rmem_default || fail "cannot enlarge rmem_default"
 measure "4 MiB"
