@@ -54,16 +54,40 @@ wait_for() {
     done
 }
 
-# start_udp_dump OUT PORT [udp-dump options...]: starts udp-dump on PORT in the background,
-# writing to OUT, and returns once its socket is bound. Its pid is in $udp_dump_pid.
-start_udp_dump() {
+# start_monitor OUT PORT [kit-monitor options...]: kit-monitor -x on UDP port PORT in the
+# background, its lines in OUT; returns once it listens. Its pid is in $monitor_pid.
+start_monitor() {
     out=$1
     port=$2
     shift 2
-    rm -f "$out.ready"
-    udp-dump -p "$port" -r "$out.ready" "$@" >"$out" &
-    udp_dump_pid=$!
-    wait_for 5 test -e "$out.ready"
+    kit-monitor -x -p "$port" "$@" >"$out" &
+    monitor_pid=$!
+    wait_for 5 grep -q '^listening' "$out"
+}
+
+# A case sends $LAST (kit-send, cansend) the way the datagrams it waits for take; once
+# kit-monitor showed it, it showed all that came before: stop_monitor OUT then ends it.
+LAST=1FFFFFFF#454E44
+stop_monitor() {
+    wait_for 10 grep -q 'hex=1f ff ff ff 03 45 4e 44' "$1"
+    kill $monitor_pid
+    wait $monitor_pid
+}
+
+# datagrams OUT: the bytes of each datagram in kit-monitor's lines, in hex, up to $LAST (of one
+# longer than 13 bytes the first 13 and "...").
+datagrams() {
+    sed -n '/hex=1f ff ff ff 03 45 4e 44/q; s/.* hex=//p' "$1"
+}
+
+# send_hex PORT HEX...: one datagram to 127.0.0.1:PORT per HEX (digit pairs, blanks allowed; ""
+# is an empty one).
+send_hex() {
+    port=$1
+    shift
+    for hex in "$@"; do
+        printf '%s' "$hex" | xxd -r -p | udp-send "$port" || return 1
+    done
 }
 
 # figure TEXT: a benchmark figure, in the case's output and on the VM console as a

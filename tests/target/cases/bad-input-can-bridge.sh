@@ -8,13 +8,13 @@ command -v can-bridge >/dev/null || skip "can-bridge is not in this build"
 
 candump -L vcan0 >on-can &
 candump_pid=$!
-start_udp_dump to-udp 7655 -t 4000
+start_monitor to-udp 7655
 can-bridge -f -i vcan0 -b 127.0.0.1 >trace 2>errors &
 bridge=$!
 sleep 1
 
 long=$(i=0; while [ $i -lt 500 ]; do printf 'ffffffffffffffffffff'; i=$((i + 1)); done)
-udp-send -p 7654 \
+send_hex 7654 \
     80123456021122334455667788 \
     001234560211223344556677 \
     0012345602112233445566778899 \
@@ -31,15 +31,18 @@ sleep 1
 # candump ends when vcan0 goes down; the gateway must not.
 ip link set vcan0 down || fail "vcan0 down"
 sleep 0.5
-udp-send -p 7654 00000002010100000000000000 || fail "udp-send while down"
+kit-send 127.0.0.1 00000002#01 || fail "kit-send while down"
 sleep 0.5
 ip link set vcan0 up || fail "vcan0 up"
 candump -L vcan0 >on-can-after &
 candump_pid=$!
 sleep 0.5
-udp-send -p 7654 00000003010300000000000000 || fail "udp-send after up"
+kit-send 127.0.0.1 00000003#03 || fail "kit-send after up"
 sleep 1
-wait $udp_dump_pid
+# The bridge is done with what it forwarded to UDP once it traced the last frame.
+wait_for 5 grep -q 'CANID 0x00000003' trace
+kit-send -p 7655 127.0.0.1 $LAST
+stop_monitor to-udp
 kill -0 $bridge || fail "can-bridge ended: $(cat errors)"
 kill $bridge $candump_pid
 
@@ -51,7 +54,7 @@ expect_eq "frames on vcan0" "00123456#1122
 00ABCDEF#33" "$(cut -d ' ' -f 3 on-can)"
 expect_eq "frames on vcan0 after it came back" "00000003#03" "$(cut -d ' ' -f 3 on-can-after)"
 # On UDP: the extended frame only, its first 7 bytes (the rest is what the buffer held).
-expect_eq "datagrams" "13 00 ab cd ef 01 33" "$(cut -c 1-20 to-udp)"
+expect_eq "datagrams" "00 ab cd ef 01 33" "$(datagrams to-udp | cut -c 1-17)"
 expect_eq "errors" "UDP packet size error: got 12 bytes
 UDP packet size error: got 14 bytes
 UDP packet size error: got 0 bytes
@@ -77,7 +80,7 @@ sleep 1
 cansend vcan0 00000010#10 || fail "cansend"
 cansend vcan0 00000011#11 || fail "cansend"
 sleep 0.5
-udp-send -p 7654 00000012011200000000000000 || fail "udp-send"
+kit-send 127.0.0.1 00000012#12 || fail "kit-send"
 sleep 1
 kill $bridge $candump_pid
 expect_eq "errors, port 0" "UDP write error: Invalid argument

@@ -14,21 +14,21 @@ forward_for_a_while() {
     candump -L vcan0 >"bus-$1" &
     dump=$!
     wait_for 10 sh -c "[ \$(grep -c ' vcan0 ' /proc/net/can/rcvlist_all) -gt $listeners ]"
-    start_udp_dump "lan-$1" $out_port -n 4 -t 4000
+    start_monitor "lan-$1" $out_port -c 4 -t 20
     round=1
     while [ $round -le 4 ]; do
-        udp-send -p $in_port "0000100$round 01 0${round}00000000000000" || fail "udp-send failed"
+        kit-send -p $in_port 127.0.0.1 0000100$round#0$round || fail "kit-send failed"
         cansend vcan0 0000200$round#0$round || fail "cansend failed"
         sleep 1
         round=$((round + 1))
     done
-    wait $udp_dump_pid
+    wait $monitor_pid
     sleep 0.3
     kill $dump
-    expect_eq "$1: datagrams from the bus" "13 00 00 20 01 01 01 00 00 00 00 00 00 00
-13 00 00 20 02 01 02 00 00 00 00 00 00 00
-13 00 00 20 03 01 03 00 00 00 00 00 00 00
-13 00 00 20 04 01 04 00 00 00 00 00 00 00" "$(cat "lan-$1")"
+    expect_eq "$1: datagrams from the bus" "00 00 20 01 01 01 00 00 00 00 00 00 00
+00 00 20 02 01 02 00 00 00 00 00 00 00
+00 00 20 03 01 03 00 00 00 00 00 00 00
+00 00 20 04 01 04 00 00 00 00 00 00 00" "$(datagrams "lan-$1")"
     # The bridge's own frames and those of cansend; within a round either may come first.
     expect_eq "$1: frames on the bus" "vcan0 00001001#01
 vcan0 00001002#02

@@ -11,14 +11,14 @@ bridge_ready() {
 can-bridge -f -i vcan0 -b 127.255.255.255 >trace 2>errors &
 bridge=$!
 bridge_ready $bridge
-start_udp_dump got 7655 -n 1 -t 3000
+start_monitor got 7655 -c 1 -t 10
 cansend vcan0 00000765#55
-wait $udp_dump_pid
-expect_eq "datagram to lo's broadcast address on port 7655" "13 00 00 07 65 01 55 00 00 00 00 00 00 00" "$(cat got)"
+wait $monitor_pid
+expect_eq "datagram to lo's broadcast address on port 7655" "00 00 07 65 01 55 00 00 00 00 00 00 00" "$(datagrams got)"
 candump -L -n 1 vcan0 >dump &
 dump=$!
 sleep 0.3
-udp-send -p 7654 "00000654 01 5500000000000000"
+kit-send 127.0.0.1 00000654#55
 wait_for 5 sh -c "! kill -0 $dump 2>/dev/null"
 expect_eq "frame from port 7654" "vcan0 00000654#55" "$(sed 's/^([0-9.]*) //' dump)"
 expect_eq "errors" "" "$(cat errors)"
@@ -33,7 +33,7 @@ bridge_ready $bridge
 candump -L -n 1 vcan_abcdefghij >dump2 &
 dump=$!
 sleep 0.3
-udp-send -p 4464 "00004464 00 0000000000000000"
+kit-send -p 4464 127.0.0.1 00004464#
 wait_for 5 sh -c "! kill -0 $dump 2>/dev/null"
 expect_eq "frame from port 4464" "vcan_abcdefghij 00004464#" "$(sed 's/^([0-9.]*) //' dump2)"
 expect_eq "errors with -l 70000" "" "$(cat errors2)"
@@ -62,8 +62,8 @@ kill $dump $bridge
 # Without -f: detaches with status 0 once its sockets are open, prints nothing, and forwards.
 expect_status "going into the background" 0 can-bridge -i vcan0 -l 17004 -d 17005 -b 127.0.0.1 \
     >daemon-out 2>daemon-err
-start_udp_dump got4 17005 -n 1 -t 3000
+start_monitor got4 17005 -c 1 -t 10
 cansend vcan0 00000004#04
-wait $udp_dump_pid
-expect_eq "datagram from the daemon" "13 00 00 00 04 01 04 00 00 00 00 00 00 00" "$(cat got4)"
+wait $monitor_pid
+expect_eq "datagram from the daemon" "00 00 00 04 01 04 00 00 00 00 00 00 00" "$(datagrams got4)"
 expect_eq "daemon output" "" "$(cat daemon-out daemon-err)"

@@ -10,7 +10,7 @@ bridge=$!
 wait_for 5 sh -c "[ \$(ls -l /proc/$bridge/fd | grep -c socket:) -ge 3 ]"
 sleep 0.3
 
-udp-send -p 17654 \
+send_hex 17654 \
     "00123456 02 aabb000000000000" \
     "e0000001 00 0000000000000000" \
     "9fffffff 08 0102030405060708" \

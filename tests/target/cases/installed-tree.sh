@@ -28,7 +28,7 @@ bindir=$(dirname "${exec_start%% *}")
 expect_contains "event-beacon unit runs it in the foreground" "event-beacon -f" "$exec_start"
 
 # Every program of the kit has its installed copy, and that copy starts.
-for name in s88-reporter can-bridge ir-throttle event-beacon s88-check susi-cv-read kit-monitor; do
+for name in s88-reporter can-bridge ir-throttle event-beacon s88-check susi-cv-read kit-monitor kit-send; do
     [ -x "$bindir/$name" ] || fail "$name is not installed in $bindir"
     "$bindir/$name" -h 2>usage
     expect_eq "$bindir/$name -h status" 0 $?
@@ -36,38 +36,38 @@ for name in s88-reporter can-bridge ir-throttle event-beacon s88-check susi-cv-r
 done
 
 # event-beacon as its unit starts it, sending once to this VM.
-start_udp_dump beacon 15731 -n 1 -t 3000
+start_monitor beacon 15731 -c 1 -t 10
 read_unit event-beacon
 eval "set -- $exec_start" -i 0 -b 127.0.0.1
 "$@" >/dev/null 2>errors
 expect_eq "installed event-beacon status" 0 $?
-wait $udp_dump_pid
-expect_eq "beacon frame" "13 00 30 03 00 00 00 00 00 00 00 00 00 00" "$(cat beacon)"
+wait $monitor_pid
+expect_eq "beacon frame" "00 30 03 00 00 00 00 00 00 00 00 00 00" "$(datagrams beacon)"
 
 # s88-reporter as its unit starts it, in test mode (the later -m wins): contact 32 opens.
-start_udp_dump s88 15730 -n 1 -t 3000
+start_monitor s88 15730 -c 1 -t 10
 read_unit s88-reporter
 eval "set -- $exec_start" -m 0 -b 127.0.0.1
 "$@" >/dev/null 2>>errors &
 reporter=$!
-wait $udp_dump_pid
+wait $monitor_pid
 kill $reporter
-expect_eq "s88 test event" "13 00 23 03 00 08 00 00 00 20 01 00 00 00" "$(cat s88)"
+expect_eq "s88 test event" "00 23 03 00 08 00 00 00 20 01 00 00 00" "$(datagrams s88)"
 
 # can-bridge as its unit starts it, on vcan0: a CAN frame comes out on UDP port 7655.
-start_udp_dump bridged 7655 -n 1 -t 5000
+start_monitor bridged 7655 -c 1 -t 10
 read_unit can-bridge
 eval "set -- $exec_start" -i vcan0 -b 127.0.0.1
 "$@" >/dev/null 2>>errors &
 bridge=$!
 # The bridge may not be bound yet: send until the frame is through.
 tries=40
-while kill -0 $udp_dump_pid 2>/dev/null && [ $tries -gt 0 ]; do
+while kill -0 $monitor_pid 2>/dev/null && [ $tries -gt 0 ]; do
     cansend vcan0 00123456#1122
     sleep 0.1
     tries=$((tries - 1))
 done
-wait $udp_dump_pid
+wait $monitor_pid
 kill $bridge
-expect_eq "bridged frame" "13 00 12 34 56 02 11 22 00 00 00 00 00 00" "$(cat bridged)"
+expect_eq "bridged frame" "00 12 34 56 02 11 22 00 00 00 00 00 00" "$(datagrams bridged)"
 expect_eq "errors of the installed programs" "" "$(cat errors)"

@@ -10,11 +10,13 @@
 # kit-bus: wire-CLOCK wire:CLOCK
 . "$KIT_LIB"
 
-# Registers (byte offsets in the PIO window): PH0-7 and PI16-23 configuration, PH0-15 and
-# PI16-31 pull, bank H and bank I data.
+# Registers (byte offsets in the PIO window at 0x01C20000): PH0-7 and PI16-23 configuration,
+# PH0-15 and PI16-31 pull, bank H and bank I data.
 PH_CONFIG0=0x8fc PI_CONFIG2=0x928 PH_PULL0=0x918 PI_PULL1=0x940 PH_DATA=0x90c PI_DATA=0x930
 
-reg() { echo $(($(pio-reg $1))); }
+# pio OFFSET [VALUE]: prints the register ("0x0000ABCD") or writes VALUE to it.
+pio() { devmem $((0x01C20000 + $1)) 32 $2; }
+reg() { echo $(($(pio $1))); }
 bit() { echo $((($(reg $1) >> $2) & 1)); }
 
 # Data bits: CLOCK PH3, RESET PH5 in bank H; LOAD PI21, DATA PI20 in bank I.
@@ -45,7 +47,7 @@ expected_output() {
 
 for invert in 0 1; do
     for r in $PH_CONFIG0 $PI_CONFIG2 $PH_PULL0 $PI_PULL1 $PH_DATA $PI_DATA; do
-        pio-reg $r 0
+        pio $r 0
     done
     rm -f keys err
     : > out  # there before the first look at it
@@ -86,10 +88,10 @@ for invert in 0 1; do
 
     # Left behind: CLOCK, LOAD, RESET outputs driven high with pull-up; DATA an input with
     # pull-up (and the level of CLOCK, to which the wire went last).
-    expect_eq "-i $invert: PH0-7 config" 0x00101000 "$(pio-reg $PH_CONFIG0)"
-    expect_eq "-i $invert: PI16-23 config" 0x00100000 "$(pio-reg $PI_CONFIG2)"
-    expect_eq "-i $invert: PH pull" 0x00000440 "$(pio-reg $PH_PULL0)"
-    expect_eq "-i $invert: PI pull" 0x00000500 "$(pio-reg $PI_PULL1)"
-    expect_eq "-i $invert: bank H data" 0x00000028 "$(pio-reg $PH_DATA)"
-    expect_eq "-i $invert: bank I data" 0x00300000 "$(pio-reg $PI_DATA)"
+    expect_eq "-i $invert: PH0-7 config" 0x00101000 "$(pio $PH_CONFIG0)"
+    expect_eq "-i $invert: PI16-23 config" 0x00100000 "$(pio $PI_CONFIG2)"
+    expect_eq "-i $invert: PH pull" 0x00000440 "$(pio $PH_PULL0)"
+    expect_eq "-i $invert: PI pull" 0x00000500 "$(pio $PI_PULL1)"
+    expect_eq "-i $invert: bank H data" 0x00000028 "$(pio $PH_DATA)"
+    expect_eq "-i $invert: bank I data" 0x00300000 "$(pio $PI_DATA)"
 done

@@ -1,5 +1,6 @@
 // can-bench: frame generator and counter for measuring a CAN-UDP relay, and the minimal relays
-// that serve as the floor to compare the gateway with.
+// that serve as the floor to compare the gateway with. Ours because no tool is such a floor,
+// and the rate ladder needs sends paced to a deadline (cangen sleeps a fixed gap per burst).
 //
 //   can-bench c2u -i IF -p PORT -n COUNT -f RATE   COUNT extended frames written to IF at RATE
 //                                                  per second (0: as fast as possible), the

@@ -1,5 +1,6 @@
 // susi-gpio-emu: stands in for the SUSI GPIO driver in the target VM, as a CUSE character device
-// /dev/susi-gpio, with a decoder whose CVs are given on the command line.
+// /dev/susi-gpio, with a decoder whose CVs are given on the command line. No tool emulates the
+// driver or a decoder.
 //
 //   susi-gpio-emu [-l LOG] [CV=VALUE]...     e.g.  susi-gpio-emu -l requests.log 897=0x83
 //

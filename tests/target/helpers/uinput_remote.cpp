@@ -1,5 +1,7 @@
 // uinput-remote: an infrared receiver as the kernel's rc drivers present one, made with uinput
-// and played from the command line, so that a test can feed a real input event device.
+// and played from the command line, so that a test can feed a real input event device. Ours
+// because the VM has busybox, can-utils and the C library only: evemu-play and libevdev are not
+// there.
 //
 //   uinput-remote [-g GOFILE] [-e ENDFILE] STEP...
 //     press=V  one key press: EV_MSC MSC_RAW V, EV_MSC MSC_SCAN V, EV_KEY down, SYN, then

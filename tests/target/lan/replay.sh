@@ -29,10 +29,11 @@ wait_for 30 grep -q '00080300' bus.txt
 say "candump: $(grep '00080300' bus.txt)"
 
 # The host says when all frames are back, on port 7656.
-start_udp_dump end.txt 7656 -n 1 -t 60000
+start_monitor end.txt 7656 -c 1 -t 60
 # The log names can0, as kit-monitor writes by default; canplayer maps it onto vcan0.
 canplayer -I session.log vcan0=can0 || fail "canplayer failed"
 say "replayed $(grep -c '^(' session.log) frames"
-wait "$udp_dump_pid" || fail "the host did not say it has them all"
+wait "$monitor_pid"
+grep -q hex= end.txt || fail "the host did not say it has them all"
 [ -s bridge.errors ] && fail "can-bridge: $(cat bridge.errors)"
 say "done"

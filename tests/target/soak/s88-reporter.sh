@@ -10,14 +10,15 @@
 
 seconds=${KIT_SOAK_SECONDS:-600}
 s88-bus soak >/dev/null || fail "no S88 bus"
-start_udp_dump frames 15730 -t 60000
+start_monitor frames 15730
 s88-reporter -f -m 2 -b 127.0.0.1 >trace 2>errors &
 reporter=$!
 sleep "$seconds"
 kill -0 $reporter 2>/dev/null || fail "s88-reporter ended: $(cat errors)"
 kill $reporter
-sleep 1
-kill $udp_dump_pid
+wait $reporter
+kit-send -p 15730 127.0.0.1 $LAST
+stop_monitor frames
 
 # "cycle contact new-state" of every trace line, in decimal.
 sed -n 's/^[0-9:.]* \[\(0x[0-9A-F]*\)\] ->S88>UDP  CANID 0x00230300   \[8\] 00 00 \(..\) \(..\) .. \(..\) 00 00 $/\1 0x\2\3 \4/p' trace |
@@ -44,11 +45,11 @@ done | sort -n -k1,1 -k2,2 >expected
 count=$(wc -l <got)
 
 # The datagrams, in the order sent, against the trace lines.
-sed -n 's/^13 00 23 03 00 08 00 00 \(..\) \(..\) .. \(..\) 00 00$/0x\1\2 \3/p' frames |
+datagrams frames | sed -n 's/^00 23 03 00 08 00 00 \(..\) \(..\) .. \(..\) 00 00$/0x\1\2 \3/p' |
     while read -r contact state; do echo "$((contact)) $((state))"; done | head -n "$count" >wire
 cut -d ' ' -f 2,3 got >got-wire
 
-figure "soak s88-reporter: $seconds s, $last cycles, $count changes reported up to cycle $upto, $(wc -l <expected) expected; $(wc -l <frames) datagrams in all"
+figure "soak s88-reporter: $seconds s, $last cycles, $count changes reported up to cycle $upto, $(wc -l <expected) expected; $(datagrams frames | wc -l) datagrams in all"
 expect_eq "errors" "" "$(cat errors)"
 expect_eq "reported changes (cycle contact state)" "$(cat expected)" "$(cat got)"
 expect_eq "datagrams on the wire" "$(cat got-wire)" "$(cat wire)"
