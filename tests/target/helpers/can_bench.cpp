@@ -10,9 +10,11 @@
 //   can-bench relay-can-udp -i IF -p PORT          floor: read a frame, sendto 127.0.0.1:PORT
 //   can-bench relay-udp-can -i IF -p PORT          floor: recv a datagram on PORT, write it
 //   -b BYTES  receive buffer of the relay's receiving socket (relays only; default: untouched)
+//   -I ID     the frames' identifier (hex; default 00123456), -w SEC  the wait for stragglers
+//             once all are sent (default 1)
 //
 // c2u and u2c print one line:
-//   "rate 6250 sent 100000 received 100000 lost 0 duplicate 0 corrupt 0 seconds 16.001"
+//   "rate 6250 sent 100000 received 100000 lost 0 duplicate 0 corrupt 0 seconds 16.001 reordered 0"
 // Each frame carries its sequence number in data 0-3 and its complement in data 4-7.
 #include <arpa/inet.h>
 #include <atomic>
@@ -31,7 +33,8 @@
 #include <unistd.h>
 #include <vector>
 
-static const canid_t BENCH_ID = 0x00123456;
+static canid_t bench_id = 0x00123456;
+static int straggler_polls = 10;  // of 100 ms
 
 static void die(const char *what)
 {
@@ -108,7 +111,7 @@ static uint32_t get32(const uint8_t *p)
 
 struct Tally {
     std::vector<uint8_t> seen;
-    long received = 0, duplicate = 0, corrupt = 0;
+    long received = 0, duplicate = 0, corrupt = 0, reordered = 0, last = -1;
     explicit Tally(long n) : seen((size_t)n, 0) {}
     void count(const uint8_t *data8, long n)
     {
@@ -117,10 +120,13 @@ struct Tally {
             corrupt++;
             return;
         }
-        if (seen[seq]++)
+        if (seen[seq]++) {
             duplicate++;
-        else
-            received++;
+            return;
+        }
+        received++;
+        reordered += (long)seq < last;
+        last = seq;
     }
 };
 
@@ -163,7 +169,7 @@ static void collect(int fd, std::atomic<bool> &done, Recv recv_one)
         if (r > 0) {
             recv_one();
             idle = 0;
-        } else if (done && ++idle >= 10) {
+        } else if (done && ++idle >= straggler_polls) {
             return;
         }
     }
@@ -171,8 +177,8 @@ static void collect(int fd, std::atomic<bool> &done, Recv recv_one)
 
 static void report(long rate, long sent, const Tally &t, double seconds)
 {
-    printf("rate %ld sent %ld received %ld lost %ld duplicate %ld corrupt %ld seconds %.3f\n",
-           rate, sent, t.received, sent - t.received, t.duplicate, t.corrupt, seconds);
+    printf("rate %ld sent %ld received %ld lost %ld duplicate %ld corrupt %ld seconds %.3f reordered %ld\n",
+           rate, sent, t.received, sent - t.received, t.duplicate, t.corrupt, seconds, t.reordered);
 }
 
 static void can_to_udp(const char *ifname, int port, long count, long rate)
@@ -186,7 +192,7 @@ static void can_to_udp(const char *ifname, int port, long count, long rate)
         collect(in, done, [&] {
             uint8_t buf[64];
             ssize_t n = recv(in, buf, sizeof(buf), 0);
-            if (n == 13 && get32(buf) == BENCH_ID && buf[4] == 8)
+            if (n == 13 && get32(buf) == bench_id && buf[4] == 8)
                 tally.count(buf + 5, count);
             else if (n > 0)
                 tally.corrupt++;
@@ -195,7 +201,7 @@ static void can_to_udp(const char *ifname, int port, long count, long rate)
     double start = now();
     pace(count, rate, [&](long i) {
         struct can_frame f = {};
-        f.can_id = BENCH_ID | CAN_EFF_FLAG;
+        f.can_id = bench_id | CAN_EFF_FLAG;
         f.can_dlc = 8;
         put32(f.data, (uint32_t)i);
         put32(f.data + 4, ~(uint32_t)i);
@@ -220,14 +226,14 @@ static void udp_to_can(const char *ifname, int port, long count, long rate)
             struct can_frame f;
             if (read(in, &f, sizeof(f)) != (ssize_t)sizeof(f))
                 return;
-            if (f.can_id == (BENCH_ID | CAN_EFF_FLAG) && f.can_dlc == 8)
+            if (f.can_id == (bench_id | CAN_EFF_FLAG) && f.can_dlc == 8)
                 tally.count(f.data, count);
         });
     });
     double start = now();
     pace(count, rate, [&](long i) {
         uint8_t d[13] = {};
-        put32(d, BENCH_ID);
+        put32(d, bench_id);
         d[4] = 8;
         put32(d + 5, (uint32_t)i);
         put32(d + 9, ~(uint32_t)i);
@@ -281,7 +287,7 @@ int main(int argc, char **argv)
 {
     if (argc < 2) {
         fprintf(stderr, "usage: can-bench c2u|u2c|relay-can-udp|relay-udp-can [-i IF] [-p PORT] "
-                        "[-n COUNT] [-f RATE] [-b RCVBUF]\n");
+                        "[-n COUNT] [-f RATE] [-b RCVBUF] [-I ID] [-w SEC]\n");
         return 2;
     }
     const char *mode = argv[1];
@@ -290,13 +296,15 @@ int main(int argc, char **argv)
     long count = 100000, rate = 0;
     int opt;
     optind = 2;
-    while ((opt = getopt(argc, argv, "i:p:n:f:b:")) != -1) {
+    while ((opt = getopt(argc, argv, "i:p:n:f:b:I:w:")) != -1) {
         switch (opt) {
         case 'i': ifname = optarg; break;
         case 'p': port = atoi(optarg); break;
         case 'n': count = atol(optarg); break;
         case 'f': rate = atol(optarg); break;
         case 'b': rcvbuf = atoi(optarg); break;
+        case 'I': bench_id = (canid_t)strtoul(optarg, nullptr, 16) & CAN_EFF_MASK; break;
+        case 'w': straggler_polls = atoi(optarg) * 10; break;
         default: return 2;
         }
     }
