@@ -54,6 +54,7 @@ int parse_monitor_options(int argc, char **argv, monitor_settings *settings)
     memset(settings, 0, sizeof(*settings));
     int opt;
     settings->interface = "can0";
+    optopt = 0;  // getopt sets it for an unknown option or a missing argument, not for -?
     while ((opt = getopt(argc, argv, "p:xc:t:L:w:i:lh?")) != -1) {
         switch (opt) {
         case 'p': {
@@ -103,11 +104,9 @@ int parse_monitor_options(int argc, char **argv, monitor_settings *settings)
         case 'l':
             settings->live = 1;
             break;
-        case 'h':
-        case '?':
-        default:
+        default:  // -h, -?, or a mistake that getopt has named: status 1, as cansend's
             usage(argv[0]);
-            return 0;
+            return opt == '?' && optopt ? 1 : 0;
         }
     }
     if (optind < argc) {
