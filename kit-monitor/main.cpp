@@ -2,6 +2,7 @@
 // live screen), optionally captured as a candump log and a pcap file, until a count, a time or
 // SIGINT/SIGTERM ends it; then a summary of what came.
 #include "captures.h"
+#include "cli.h"
 #include "live.h"
 #include "monitor.h"
 
@@ -42,6 +43,10 @@ static struct timespec timespec_of(double seconds)
 
 int main(int argc, char **argv)
 {
+    // Before any file is opened: started with standard output closed, the capture would get
+    // descriptor 1 and the lines would be written into it.
+    if (open_standard_streams() < 0)
+        return 1;
     setvbuf(stdout, nullptr, _IOLBF, 0);  // each line as it happens, also into a pipe
 
     monitor_settings settings;
@@ -110,5 +115,6 @@ int main(int argc, char **argv)
             fputc('\n', stdout);
     }
     print_summary(out, counts, monotonic_seconds() - start);
-    return status;
+    // A capture that missed frames is no faithful record of the run.
+    return captures_lost_frames() ? 1 : status;
 }
