@@ -12,7 +12,9 @@
 // written when a bus ends (another is selected, or qemu ends): "bus NAME", its change log
 // "change cycle=N contact=C closed=0|1 time=SECONDS.NANOSECONDS" (this machine's
 // CLOCK_REALTIME), "cycle N: P clock pulses, R resets" for each whole cycle that was not one
-// LOAD, 16 x modules + 1 pulses and one RESET, and "end cycle=N pulses=P resets=R".
+// LOAD, 16 x modules + 1 pulses and one RESET, and "end cycle=N pulses=P resets=R". The log
+// keeps the first 4096 changes and 256 such cycles of a bus; "not-logged changes=N cycles=M"
+// before the end line says how many more there were.
 //
 // The /dev/mem stand-in of the board is a file in the guest's RAM, so the window's physical page
 // is known only from the guest: its set-up stores S88_ANNOUNCE at the signal offset, and from
@@ -61,17 +63,19 @@ struct logged_change {
     struct timespec time;
 };
 static logged_change change_log[4096];
-static unsigned change_log_count;
+static unsigned change_log_count, changes_not_logged;
 struct odd_cycle {
     unsigned cycle, pulses, resets;
 };
 static odd_cycle odd_cycles[256];
-static unsigned odd_cycle_count;
+static unsigned odd_cycle_count, odd_cycles_not_logged;
 
 static void log_change(unsigned cycle, unsigned contact, bool closed)
 {
-    if (change_log_count == sizeof change_log / sizeof change_log[0])
+    if (change_log_count == sizeof change_log / sizeof change_log[0]) {
+        changes_not_logged++;
         return;
+    }
     logged_change &entry = change_log[change_log_count++];
     entry = {cycle, contact, closed, {}};
     clock_gettime(CLOCK_REALTIME, &entry.time);
@@ -94,6 +98,8 @@ static void end_bus()
     for (unsigned i = 0; i < odd_cycle_count; i++)
         fprintf(f, "cycle %u: %u clock pulses, %u resets\n", odd_cycles[i].cycle,
                 odd_cycles[i].pulses, odd_cycles[i].resets);
+    if (changes_not_logged || odd_cycles_not_logged)
+        fprintf(f, "not-logged changes=%u cycles=%u\n", changes_not_logged, odd_cycles_not_logged);
     fprintf(f, "end cycle=%u pulses=%u resets=%u\n", board.bus.loads, board.bus.clock_pulses,
             board.bus.resets);
     fclose(f);
@@ -127,8 +133,8 @@ static void announce(uint64_t page)
     }
     board = scripts[i];
     board.bus.on_change = log_change;
-    change_log_count = 0;
-    odd_cycle_count = 0;
+    change_log_count = changes_not_logged = 0;
+    odd_cycle_count = odd_cycles_not_logged = 0;
     playing = true;
     s88_board_idle(&board, words);
     words[S88_SIGNAL_OFFSET / 4] = S88_ATTACHED;
@@ -157,10 +163,13 @@ static void window_store(uint64_t page, unsigned offset)
     s88_board_step(&board, words);
     const unsigned whole = 16u * (unsigned)board.bus.modules + 1;
     if (board.bus.loads != loads && loads > 0 &&
-        (board.pulses_at_load - pulses != whole || board.resets_at_load - resets != 1) &&
-        odd_cycle_count < sizeof odd_cycles / sizeof odd_cycles[0])
-        odd_cycles[odd_cycle_count++] = {loads, board.pulses_at_load - pulses,
-                                         board.resets_at_load - resets};
+        (board.pulses_at_load - pulses != whole || board.resets_at_load - resets != 1)) {
+        if (odd_cycle_count < sizeof odd_cycles / sizeof odd_cycles[0])
+            odd_cycles[odd_cycle_count++] = {loads, board.pulses_at_load - pulses,
+                                             board.resets_at_load - resets};
+        else
+            odd_cycles_not_logged++;
+    }
 }
 
 static void on_store(unsigned int, qemu_plugin_meminfo_t info, uint64_t vaddr, void *)
