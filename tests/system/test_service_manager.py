@@ -22,8 +22,14 @@ def start(name, port, stdout, env=None):
 
 
 def sockets_of(pid):
-    fds = "/proc/%d/fd" % pid
-    return [fd for fd in os.listdir(fds) if os.readlink(os.path.join(fds, fd)).startswith("socket:")]
+    fds, found = "/proc/%d/fd" % pid, []
+    for fd in os.listdir(fds):
+        try:  # the notification's own socket may be closed between the two looks
+            if os.readlink(os.path.join(fds, fd)).startswith("socket:"):
+                found.append(fd)
+        except FileNotFoundError:
+            pass
+    return found
 
 
 def write_calls(pid):
