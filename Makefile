@@ -80,6 +80,7 @@ check-armhf: build-armhf
 check-target: build-armhf plugin
 	board/run -B build/armhf
 	tests/target/selftest -B build/armhf
+	tests/target/stops build/armhf
 
 # The same unit and system tests again, built with AddressSanitizer and UBSan.
 check-asan: deps
