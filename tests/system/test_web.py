@@ -4,6 +4,7 @@ go on; -V's waveform read back by sigrok-cli."""
 import json
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -132,7 +133,8 @@ class Web(unittest.TestCase):
             s.close()
         status, body = get(self.url + "/state")
         self.assertEqual((status, json.loads(body)["counts"]["s88-event"]), (200, 3000))
-        m.proc.send_signal(2)
+        m.proc.send_signal(signal.SIGINT)
+        self.assertEqual(m.proc.wait(timeout=10), 0)  # Ctrl-C ends it, browsers or not
         self.assertEqual(summary(m.stop()[1])[0], 3000)
 
 
@@ -160,7 +162,7 @@ class Waveform(unittest.TestCase):
             m.lines(1 + len(TRAIN) + 1)
             # A viewer can reload it while the monitor runs: all but the last change is there.
             self.assertEqual(len(self.changes(vcd)[1]), len(TRAIN) - 1)
-            m.proc.send_signal(2)
+            m.proc.send_signal(signal.SIGINT)
             m.proc.wait(timeout=5)
         names, changes = self.changes(vcd)
         expected = [("m%d_c%d" % ((c - 1) // 16 + 1, (c - 1) % 16 + 1), v) for c, v in TRAIN]
