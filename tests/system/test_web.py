@@ -3,6 +3,7 @@ during a train run sent with kit-send, /state, and the requests it must refuse w
 go on; -V's waveform read back by sigrok-cli."""
 import json
 import os
+import select
 import shutil
 import signal
 import socket
@@ -129,6 +130,13 @@ class Web(unittest.TestCase):
         for i in range(3000):
             send_raw(self.udp, "00230300#0000%04X00010000" % (i % 500 + 1))
         self.assertTrue(wait_until(lambda: len(m.lines(3001, timeout=1)) >= 3001, 20))
+        # The idle ones that got in are closed after 10 s: the ones queued behind them get their turn.
+        poll, by_fd = select.poll(), {s.fileno(): s for s in idle}
+        for fd in by_fd:
+            poll.register(fd, select.POLLIN)
+        closed = [by_fd[fd] for fd, _ in poll.poll(15000)]
+        self.assertTrue(closed)
+        self.assertEqual({s.recv(1) for s in closed}, {b""})
         for s in idle + [stalled, big]:
             s.close()
         status, body = get(self.url + "/state")
