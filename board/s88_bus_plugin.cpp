@@ -152,8 +152,9 @@ static void announce(uint64_t page)
             snprintf(path, sizeof path, "%.*ss88-bus-%s.vcd", folder, log_path, name);
         else
             snprintf(path, sizeof path, "%.*ss88-bus-%s-%u.vcd", folder, log_path, name, attached[i]);
-        if (s88_vcd_open(&vcd, path, board, monotonic_ns()))
-            s88_vcd_step(&vcd, board, words, monotonic_ns());
+        const uint64_t now = monotonic_ns();
+        if (s88_vcd_open(&vcd, path, board, now))
+            s88_vcd_step(&vcd, board, words, now);  // the idle levels at time 0
     }
     words[S88_SIGNAL_OFFSET / 4] = S88_ATTACHED;
     window_page = page;
