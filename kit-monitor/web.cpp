@@ -94,7 +94,7 @@ char *web_state_json(const live_view *view, const unsigned long *counts, double 
     json_t *state = json_pack("{s:o, s:o, s:I, s:I, s:o, s:o, s:I, s:o}", "contacts", contacts, "counts", kinds,
                               "datagrams", total, "frames", (json_int_t)view->frames, "modules", modules,
                               "ids", ids, "ids_not_shown", (json_int_t)view->ids_not_shown, "recent", recent);
-    char *text = state ? json_dumps(state, JSON_COMPACT) : nullptr;
+    char *text = state ? json_dumps(state, JSON_COMPACT | JSON_REAL_PRECISION(6)) : nullptr;
     json_decref(state);
     return text;
 }
