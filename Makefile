@@ -2,15 +2,19 @@
 # runs every test.
 # Both install the Debian packages they need when run as root.
 
-HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2
+# kit-monitor's live page: HTTP from libmicrohttpd, its JSON from jansson.
+HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2 pkg-config libmicrohttpd-dev \
+	libjansson-dev
 # The armhf cross build, its unit tests under user-mode emulation, and the test VM. The board's
 # libraries come from Debian as files, into a folder of our own (scripts/armhf-sysroot): no armhf
 # package is installed on this machine.
 TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf qemu-user-static qemu-system-arm cpio gzip \
 	xz-utils
 # The install, service file and manual page tests check with these; kit-monitor's captures are
-# read with tshark and python3-can, its live screen in tmux.
-CHECK_PACKAGES := systemd shellcheck man-db tshark python3-can tmux
+# read with tshark and python3-can, its live screen in tmux, its page in headless Chromium
+# (through chromedriver and Selenium), its waveforms with sigrok-cli.
+CHECK_PACKAGES := systemd shellcheck man-db tshark python3-can tmux chromium chromium-driver \
+	python3-selenium sigrok-cli
 # The Debian package, cross-built for the board.
 DEB_PACKAGES := debhelper cmake crossbuild-essential-armhf
 # The package installed on a Debian armhf root file system and booted under systemd.
@@ -113,7 +117,7 @@ soak: build-armhf plugin
 	scripts/soak
 
 # Figures, not pass or fail: S88 scan cycle timing, GPIO access cost, and kit-monitor's CPU time
-# per datagram while it captures, against a bare receive loop.
+# per datagram while it captures (also with 20 browsers on its page), against a bare receive loop.
 bench: build
 	build/default/tests/bench/bench-scan
 	build/default/tests/bench/bench-gpio

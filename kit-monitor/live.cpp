@@ -2,6 +2,7 @@
 
 #include "monitor.h"
 
+#include <cstdio>
 #include <cstring>
 
 // The row of an id, inserted in id order if new; null when the table is full.
@@ -70,6 +71,12 @@ void live_note_frame(live_view *view, const uint8_t *frame, double now)
     module->occupied = (uint16_t)((module->occupied & ~(1u << bit)) | (frame[10] ? 1u << bit : 0));
     module->seen |= (uint16_t)(1u << bit);
     module->changed[bit] = now;
+}
+
+void live_note_line(live_view *view, const char *line)
+{
+    char *slot = view->recent[view->recent_count++ % LIVE_RECENT_LINES];
+    snprintf(slot, LIVE_LINE_SIZE, "%s", line);
 }
 
 // Age of a contact's last change in two characters: seconds, then minutes, then ">>".
