@@ -145,5 +145,5 @@ int main(int argc, char **argv)
     close_waveform(&started);
     print_summary(out, counts, monotonic_seconds() - start);
     // A capture that missed frames is no faithful record of the run.
-    return captures_lost_frames() ? 1 : status;
+    return captures_lost_frames() || waveform_lost_events() ? 1 : status;
 }

@@ -17,7 +17,7 @@ static off_t slots_at, end_at;  // where the first wire's slot is; the end of th
 static long long last_time = -1;
 static int wire_count;
 static uint16_t wires[WAVEFORM_MAX_WIRES];  // the contacts with a wire, in slot order
-static bool full_said;
+static bool full_said, lost;
 
 // A contact number in VCD identifier characters, '!' to '~' (base 94).
 static void put_id(unsigned contact, char *id)
@@ -47,11 +47,15 @@ static bool write_at(const void *data, size_t len, off_t at)
     return n >= 0 && (size_t)n == len;
 }
 
+// The file keeps what was written whole: a change cut short at its end goes again.
 static void give_up()
 {
     fprintf(stderr, "cannot write %s: %s; it gets no more frames\n", name, strerror(errno));
+    if (ftruncate(fd, end_at) < 0)
+        fprintf(stderr, "cannot write %s: %s\n", name, strerror(errno));
     close(fd);
     fd = -1;
+    lost = true;
 }
 
 int open_waveform(const char *path, const struct timeval *when)
@@ -158,4 +162,9 @@ void close_waveform(const struct timeval *when)
     else
         close(fd);
     fd = -1;
+}
+
+bool waveform_lost_events()
+{
+    return lost;
 }

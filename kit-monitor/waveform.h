@@ -28,3 +28,7 @@ void waveform_frame(const uint8_t *frame, const struct timeval *when);
 
 // The end of the run at when, as a last time stamp: readers draw the last change up to it.
 void close_waveform(const struct timeval *when);
+
+// Whether the file stopped taking events (it then ends on its last whole change): the monitor's
+// run ends with status 1.
+bool waveform_lost_events();

@@ -90,19 +90,28 @@ class Captures(unittest.TestCase):
         self.assertEqual((status, len(out.splitlines()), err),
                          (1, 4, "cannot write /dev/full: No space left on device; it gets no more frames\n"))
         self.assertEqual(os.path.getsize(self.pcap), 24 + 2 * 32)  # the other capture went on
-        # A disk that fills in the middle of the third record: the pcap ends after the second.
-        def small_disk():
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-            resource.setrlimit(resource.RLIMIT_FSIZE, (24 + 2 * 32 + 10,) * 2)
-        m = subprocess.Popen([kit.program("kit-monitor"), "-p", str(port), "-w", self.pcap, "-c", "3"],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, preexec_fn=small_disk)
-        self.assertTrue(m.stdout.readline().startswith("listening"))
-        for frame in FRAMES[:3]:
-            send(port, frame)
-        out, err = m.communicate(timeout=5)
-        self.assertEqual((m.returncode, err), (1, "cannot write %s: No space left on device; it gets no more frames\n"
-                                                  % self.pcap))
+        # A disk that fills in the middle of a record: the pcap ends after the second, the
+        # waveform after its header (the size of a run with no event).
+        def run_on_small_disk(limit, *args):
+            def small_disk():
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                resource.setrlimit(resource.RLIMIT_FSIZE, (limit,) * 2)
+            m = subprocess.Popen([kit.program("kit-monitor"), "-p", str(port), *args], stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, text=True, preexec_fn=small_disk)
+            self.assertTrue(m.stdout.readline().startswith("listening"))
+            for frame in FRAMES[:3]:
+                send(port, frame)
+            return m.communicate(timeout=5)[1], m.returncode
+        self.assertEqual(run_on_small_disk(24 + 2 * 32 + 10, "-w", self.pcap, "-c", "3"),
+                         ("cannot write %s: No space left on device; it gets no more frames\n" % self.pcap, 1))
         self.assertEqual(os.path.getsize(self.pcap), 24 + 2 * 32)
+        vcd = os.path.join(self.dir, "s.vcd")
+        self.assertEqual(run_on_small_disk(1 << 20, "-V", vcd, "-c", "0", "-t", "1")[1], 0)
+        with open(vcd, "rb") as f:
+            header = f.read().index(b"$enddefinitions $end\n") + 21
+        self.assertEqual(run_on_small_disk(header + 5, "-V", vcd, "-c", "1"),
+                         ("cannot write %s: No space left on device; it gets no more frames\n" % vcd, 1))
+        self.assertEqual(os.path.getsize(vcd), header)
 
     def test_closed_standard_output_stays_out_of_the_capture(self):
         port, = free_ports(1)
