@@ -9,6 +9,7 @@
 #include "waveform.h"
 #include "web.h"
 
+#include <csignal>
 #include <cstdio>
 #include <arpa/inet.h>
 #include <ctime>
@@ -59,6 +60,9 @@ int main(int argc, char **argv)
     int status = parse_monitor_options(argc, argv, &settings);
     if (status >= 0)
         return status;
+    // A file size limit (ulimit -f) fills a capture as a full disk does: that capture stops,
+    // the monitor goes on, rather than being killed mid-record.
+    signal(SIGXFSZ, SIG_IGN);
     // Before any port is bound: a capture that cannot be written is no run at all.
     if (open_captures(settings.log_path, settings.pcap_path, settings.interface) < 0)
         return 1;

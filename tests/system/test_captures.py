@@ -91,10 +91,10 @@ class Captures(unittest.TestCase):
                          (1, 4, "cannot write /dev/full: No space left on device; it gets no more frames\n"))
         self.assertEqual(os.path.getsize(self.pcap), 24 + 2 * 32)  # the other capture went on
         # A disk that fills in the middle of a record: the pcap ends after the second, the
-        # waveform after its header (the size of a run with no event).
+        # waveform after its header (the size of a run with no event). The limit's SIGXFSZ is
+        # left at its default: the monitor must not die of it.
         def run_on_small_disk(limit, *args):
             def small_disk():
-                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
                 resource.setrlimit(resource.RLIMIT_FSIZE, (limit,) * 2)
             m = subprocess.Popen([kit.program("kit-monitor"), "-p", str(port), *args], stdout=subprocess.PIPE,
                                  stderr=subprocess.PIPE, text=True, preexec_fn=small_disk)
@@ -105,6 +105,8 @@ class Captures(unittest.TestCase):
         self.assertEqual(run_on_small_disk(24 + 2 * 32 + 10, "-w", self.pcap, "-c", "3"),
                          ("cannot write %s: No space left on device; it gets no more frames\n" % self.pcap, 1))
         self.assertEqual(os.path.getsize(self.pcap), 24 + 2 * 32)
+        self.assertEqual(run_on_small_disk(24 + 2 * 32, "-w", self.pcap, "-c", "3"),
+                         ("cannot write %s: File too large; it gets no more frames\n" % self.pcap, 1))
         vcd = os.path.join(self.dir, "s.vcd")
         self.assertEqual(run_on_small_disk(1 << 20, "-V", vcd, "-c", "0", "-t", "1")[1], 0)
         with open(vcd, "rb") as f:
