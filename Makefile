@@ -11,6 +11,10 @@ TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf libgtest-dev:armhf libfuse
 CHECK_PACKAGES := systemd shellcheck man-db tshark python3-can tmux
 # The Debian package, cross-built for the board.
 DEB_PACKAGES := debhelper cmake crossbuild-essential-armhf
+# The server machine's package, built for this machine.
+LAN_DEB_PACKAGES := debhelper cmake g++
+# That package installed in a chroot of a Debian root for this machine.
+LAN_DEPLOY_PACKAGES := debootstrap debian-archive-keyring util-linux iproute2
 # The package installed on a Debian armhf root file system and booted under systemd.
 DEPLOY_PACKAGES := debootstrap debian-archive-keyring qemu-system-arm e2fsprogs kmod cpio gzip \
 	python3
@@ -21,7 +25,7 @@ FUZZ_SECONDS ?= 60
 
 .PHONY: all deps deps-armhf build build-armhf plugin board demo check check-host check-armhf \
 	check-target check-asan check-fuzz check-demo check-deploy check-lan fuzz footprint soak bench \
-	bench-target deb
+	bench-target deb deb-lan check-deb-lan
 
 all: build
 
@@ -98,7 +102,8 @@ fuzz: deps
 	cmake --build --preset fuzz -j$$(nproc)
 	KIT_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz --timeout $$(($(FUZZ_SECONDS) + 120))
 
-check: check-host check-asan check-fuzz check-armhf check-target check-lan check-demo check-deploy
+check: check-host check-asan check-fuzz check-armhf check-target check-lan check-demo check-deploy \
+	check-deb-lan
 
 # Figures, not tests: stripped size of each armhf program and resident memory in the VM.
 footprint: deps-armhf
@@ -124,6 +129,18 @@ bench-target: build-armhf
 deb:
 	@scripts/need-packages --arch armhf $(DEB_PACKAGES)
 	scripts/build-deb.sh armhf
+
+# build/deb/railkit-lan_<version>_<arch>.deb for the server machine: kit-monitor, kit-send, the
+# python-can interface and the Wireshark dissector (scripts/build-deb.sh --lan).
+deb-lan:
+	@scripts/need-packages $(LAN_DEB_PACKAGES)
+	scripts/build-deb.sh --lan
+
+# That package installed with dpkg on a clean Debian 12 root for this machine, each piece run from
+# there in a chroot (tests/deploy/lan; the root is built once and cached).
+check-deb-lan: deb-lan
+	@scripts/need-packages $(LAN_DEPLOY_PACKAGES)
+	tests/deploy/lan
 
 # That package installed with dpkg on Debian 12 armhf, its services checked under systemd in the
 # VM (tests/deploy/run; the root file system is built once and cached).
