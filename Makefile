@@ -3,9 +3,11 @@
 # Both install the Debian packages they need when run as root.
 
 HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2
-# The armhf cross build, its unit tests under user-mode emulation, and the test VM.
-TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf libgtest-dev:armhf libfuse3-dev:armhf \
-	qemu-user-static qemu-system-arm cpio gzip xz-utils
+# The armhf cross build, its unit tests under user-mode emulation, and the test VM. The board's
+# libraries come from Debian as files, into a folder of our own (scripts/armhf-sysroot): no armhf
+# package is installed on this machine.
+TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf qemu-user-static qemu-system-arm cpio gzip \
+	xz-utils
 # The install, service file and manual page tests check with these; kit-monitor's captures are
 # read with tshark and python3-can, its live screen in tmux.
 CHECK_PACKAGES := systemd shellcheck man-db tshark python3-can tmux
@@ -33,7 +35,8 @@ deps:
 	@scripts/need-packages $(HOST_PACKAGES)
 
 deps-armhf:
-	@scripts/need-packages --arch armhf $(TARGET_PACKAGES)
+	@scripts/need-packages $(TARGET_PACKAGES)
+	@scripts/armhf-sysroot >/dev/null
 
 build: deps
 	cmake --preset default
@@ -127,7 +130,8 @@ bench-target: build-armhf
 
 # build/deb/railkit_<version>_armhf.deb
 deb:
-	@scripts/need-packages --arch armhf $(DEB_PACKAGES)
+	@scripts/need-packages $(DEB_PACKAGES)
+	@scripts/armhf-sysroot >/dev/null
 	scripts/build-deb.sh armhf
 
 # build/deb/railkit-lan_<version>_<arch>.deb for the server machine: kit-monitor, kit-send, the

@@ -5,5 +5,20 @@ set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
 set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
 # Test binaries (and GoogleTest's discovery) run here under user-mode emulation.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm-static -L /usr/arm-linux-gnueabihf)
-# Libraries and headers of the target come from the armhf multiarch packages.
+# The board's libraries (GoogleTest, static libfuse3) come from Debian's armhf packages unpacked
+# into a folder of our own by scripts/armhf-sysroot, not from this machine's package system.
+if(NOT KIT_ARMHF_SYSROOT)
+  if(DEFINED ENV{KIT_ARMHF_CACHE})
+    set(KIT_ARMHF_SYSROOT "$ENV{KIT_ARMHF_CACHE}/sysroot")
+  elseif(DEFINED ENV{XDG_CACHE_HOME})
+    set(KIT_ARMHF_SYSROOT "$ENV{XDG_CACHE_HOME}/railkit-armhf/sysroot")
+  else()
+    set(KIT_ARMHF_SYSROOT "$ENV{HOME}/.cache/railkit-armhf/sysroot")
+  endif()
+endif()
+set(KIT_ARMHF_SYSROOT "${KIT_ARMHF_SYSROOT}" CACHE PATH "The board's libraries (scripts/armhf-sysroot)")
+list(APPEND CMAKE_FIND_ROOT_PATH "${KIT_ARMHF_SYSROOT}")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+# GCC's notes on the argument passing change of GCC 7.1 concern code built before 2017.
+set(CMAKE_CXX_FLAGS_INIT "-Wno-psabi")
+set(CMAKE_C_FLAGS_INIT "-Wno-psabi")

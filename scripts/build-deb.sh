@@ -23,6 +23,13 @@ rm -rf "$src" "$deb"
 mkdir -p "$src"
 tar -C "$top" --exclude=./build --exclude=./.git --exclude=./.cache -cf - . | tar -C "$src" -xf -
 
+# dh_shlibdeps learns the board's C library from its packages unpacked, not installed here.
+if [ "$arch" = armhf ] && [ "$(dpkg --print-architecture)" != armhf ]; then
+    sysroot=$("$top/scripts/armhf-sysroot")
+    KIT_SHLIBDEPS_DIRS=$(ls -d "$sysroot"/shlibs/*/ | tr '\n' ' ')
+    export KIT_SHLIBDEPS_DIRS
+fi
+
 # The package's tests run on the build machine only; a cross build cannot run them, and
 # the nocheck profile also leaves out their build dependencies.
 (cd "$src" && DEB_BUILD_OPTIONS="nocheck ${DEB_BUILD_OPTIONS:-}" dpkg-buildpackage -a "$arch" -P"$profiles" -us -uc -b)
