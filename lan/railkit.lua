@@ -89,21 +89,23 @@ local function dissect_frame(tvb, tree)
     return words
 end
 
-function railkit.dissector(tvb, pinfo, tree)
-    local len = tvb:len()
+local function dissect_bad_length(len, tree)
+    tree:add(f.kind, "bad-length"):set_generated()
+    tree:add(f.bytes, len):set_generated()
+    tree:add_proto_expert_info(bad_length, "Not a frame: " .. len .. " bytes, a frame is 13")
+    return "bad-length bytes=" .. len
+end
+
+local function show(pinfo, subtree, words)
     pinfo.cols.protocol = "railkit"
-    local subtree = tree:add(railkit, tvb())
-    local words
-    if len == 13 then
-        words = dissect_frame(tvb, subtree)
-    else
-        words = "bad-length bytes=" .. len
-        subtree:add(f.kind, "bad-length"):set_generated()
-        subtree:add(f.bytes, len):set_generated()
-        subtree:add_proto_expert_info(bad_length, "Not a frame: " .. len .. " bytes, a frame is 13")
-    end
     subtree:append_text(": " .. words)
     pinfo.cols.info = words
+end
+
+function railkit.dissector(tvb, pinfo, tree)
+    local len = tvb:len()
+    local subtree = tree:add(railkit, tvb())
+    show(pinfo, subtree, len == 13 and dissect_frame(tvb, subtree) or dissect_bad_length(len, subtree))
     return len
 end
 
@@ -136,3 +138,27 @@ local function register_ports()
 end
 railkit.prefs_changed = register_ports
 register_ports()
+
+-- UDP hands no empty datagram to a port's dissector: this post-dissector names those on our ports
+-- (not the UDP header quoted in an ICMP error).
+local empty = Proto("railkit_empty", "railkit empty datagram")
+local udp_length, udp_srcport, udp_dstport = Field.new("udp.length"), Field.new("udp.srcport"),
+                                             Field.new("udp.dstport")
+local icmp, icmpv6 = Field.new("icmp"), Field.new("icmpv6")
+
+local function ours(port)
+    for _, p in ipairs(registered) do
+        if p == port then return true end
+    end
+    return false
+end
+
+function empty.dissector(tvb, pinfo, tree)
+    local length, src, dst = udp_length(), udp_srcport(), udp_dstport()
+    if length and length.value == 8 and src and dst and (ours(src.value) or ours(dst.value))
+            and not icmp() and not icmpv6() then
+        local subtree = tree:add(railkit, tvb(tvb:len(), 0))
+        show(pinfo, subtree, dissect_bad_length(0, subtree))
+    end
+end
+register_postdissector(empty)

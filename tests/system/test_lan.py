@@ -31,7 +31,7 @@ except ImportError:
 FRAMES = ["00230300#0000000D00010000", "00230B00#0001000D01000000", "00300300#", "00080300#000040050010",
           "000A0300#0000400502", "000C0300#000040050301", "00000300#0000000001", "1ABCDEF0#11223344556677",
           "00230300#0000000D00020000", "00300300#00", "000A0300#0000400503", "00000300#0000000002"]
-BAD = [bytes(12), bytes(14), bytes(1)]
+BAD = [bytes(12), bytes(14), bytes(1), b""]
 TOP_BITS = bytes.fromhex("E0230300080000000D00010000")  # identifier bits beyond 29 are dropped
 # The words after each kind, as tshark's field names.
 WORDS = {"s88-event": ["contact", "old", "new", "event_id", "hash"], "beacon": [],
@@ -79,12 +79,15 @@ class Dissector(unittest.TestCase):
         # "File:" comes once the capture is open ("Capturing on" comes before).
         self.assertIn("Capturing on", dumpcap.stderr.readline())
         self.assertIn("File: ", dumpcap.stderr.readline())
-        with monitor(*sum((["-p", str(p)] for p in ports), [])) as m:
+        with monitor(*sum((["-p", str(p)] for p in ports), [])) as m, \
+                socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            # One at a time: the monitor takes its sockets in turn, not in the order sent.
             for i, frame in enumerate(FRAMES):
                 self.assertEqual(send(ports[i % 4], frame), (0, "", ""))
-            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-                for i, datagram in enumerate(BAD + [TOP_BITS]):
-                    s.sendto(datagram, ("127.0.0.1", ports[i % 4]))
+                m.lines(2 + i)
+            for i, datagram in enumerate(BAD + [TOP_BITS]):
+                s.sendto(datagram, ("127.0.0.1", ports[i % 4]))
+                m.lines(2 + len(FRAMES) + i)
             lines = m.lines(1 + count)[1:]
         self.assertEqual(dumpcap.wait(timeout=30), 0)  # it ends after count datagrams
         shown = [re.match(r"\S+ \S+ -> (\d+) (.*)$", line).groups() for line in lines]
