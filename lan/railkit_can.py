@@ -77,7 +77,10 @@ class RailkitBus(can.BusABC):
             raise can.CanInitializationError("railkit: no channel: give the board's address, as "
                                              "channel=\"192.168.1.20\" or -c 192.168.1.20")
         self.channel = str(channel)
-        board_port, = port_list(board_port)
+        board_ports = port_list(board_port)
+        if len(board_ports) != 1:
+            raise ValueError("railkit: invalid board_port %r: give one UDP port number" % (board_port,))
+        board_port = board_ports[0]
         try:
             address = socket.getaddrinfo(self.channel, board_port, socket.AF_INET, socket.SOCK_DGRAM)[0][4]
         except (socket.gaierror, UnicodeError) as e:
