@@ -66,8 +66,10 @@ check-demo: build build-armhf plugin
 	scripts/demo --check build/default build/armhf
 
 # A session captured here by kit-monitor, replayed with canplayer on the virtual board, back
-# through can-bridge unchanged; kit-send's frame seen by candump there.
-check-lan: build build-armhf
+# through can-bridge unchanged; kit-send's and python-can's frames seen by candump there; a train
+# run's S88 events through python-can's bus.recv() and can.logger.
+check-lan: build build-armhf plugin
+	@scripts/need-packages python3-can iproute2 tshark
 	tests/target/lan/run build/default build/armhf
 
 check-host: build
