@@ -17,6 +17,10 @@ CHECK_PACKAGES := systemd shellcheck man-db tshark python3-can tmux chromium chr
 	python3-selenium sigrok-cli
 # The Debian package, cross-built for the board.
 DEB_PACKAGES := debhelper cmake crossbuild-essential-armhf
+# The server machine's package, built for this machine.
+LAN_DEB_PACKAGES := debhelper cmake g++
+# That package installed in a chroot of a Debian root for this machine.
+LAN_DEPLOY_PACKAGES := debootstrap debian-archive-keyring util-linux iproute2
 # The package installed on a Debian armhf root file system and booted under systemd.
 DEPLOY_PACKAGES := debootstrap debian-archive-keyring qemu-system-arm e2fsprogs kmod cpio gzip \
 	python3
@@ -27,7 +31,7 @@ FUZZ_SECONDS ?= 60
 
 .PHONY: all deps deps-armhf build build-armhf plugin board demo check check-host check-armhf \
 	check-target check-asan check-fuzz check-demo check-deploy check-lan fuzz footprint soak bench \
-	bench-target deb
+	bench-target deb deb-lan check-deb-lan
 
 all: build
 
@@ -66,8 +70,10 @@ check-demo: build build-armhf plugin
 	scripts/demo --check build/default build/armhf
 
 # A session captured here by kit-monitor, replayed with canplayer on the virtual board, back
-# through can-bridge unchanged; kit-send's frame seen by candump there.
-check-lan: build build-armhf
+# through can-bridge unchanged; kit-send's and python-can's frames seen by candump there; a train
+# run's S88 events through python-can's bus.recv() and can.logger.
+check-lan: build build-armhf plugin
+	@scripts/need-packages python3-can iproute2 tshark
 	tests/target/lan/run build/default build/armhf
 
 check-host: build
@@ -106,7 +112,8 @@ fuzz: deps
 	cmake --build --preset fuzz -j$$(nproc)
 	KIT_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz --timeout $$(($(FUZZ_SECONDS) + 120))
 
-check: check-host check-asan check-fuzz check-armhf check-target check-lan check-demo check-deploy
+check: check-host check-asan check-fuzz check-armhf check-target check-lan check-demo check-deploy \
+	check-deb-lan
 
 # Figures, not tests: stripped size of each armhf program and resident memory in the VM.
 footprint: deps-armhf
@@ -133,6 +140,18 @@ deb:
 	@scripts/need-packages $(DEB_PACKAGES)
 	@scripts/armhf-sysroot >/dev/null
 	scripts/build-deb.sh armhf
+
+# build/deb/railkit-lan_<version>_<arch>.deb for the server machine: kit-monitor, kit-send, the
+# python-can interface and the Wireshark dissector (scripts/build-deb.sh --lan).
+deb-lan:
+	@scripts/need-packages $(LAN_DEB_PACKAGES)
+	scripts/build-deb.sh --lan
+
+# That package installed with dpkg on a clean Debian 12 root for this machine, each piece run from
+# there in a chroot (tests/deploy/lan; the root is built once and cached).
+check-deb-lan: deb-lan
+	@scripts/need-packages $(LAN_DEPLOY_PACKAGES)
+	tests/deploy/lan
 
 # That package installed with dpkg on Debian 12 armhf, its services checked under systemd in the
 # VM (tests/deploy/run; the root file system is built once and cached).
