@@ -18,7 +18,7 @@ CHECK_PACKAGES := systemd shellcheck man-db tshark python3-can tmux chromium chr
 # The Debian package, cross-built for the board.
 DEB_PACKAGES := debhelper cmake crossbuild-essential-armhf
 # The server machine's package, built for this machine.
-LAN_DEB_PACKAGES := debhelper cmake g++
+LAN_DEB_PACKAGES := debhelper cmake g++ pkg-config libmicrohttpd-dev libjansson-dev
 # That package installed in a chroot of a Debian root for this machine.
 LAN_DEPLOY_PACKAGES := debootstrap debian-archive-keyring util-linux iproute2
 # The package installed on a Debian armhf root file system and booted under systemd.

@@ -15,6 +15,8 @@ if [ "${1:-}" = --lan ]; then
 else
     package=railkit arch=${1:-armhf} profiles=nocheck
 fi
+# A cross build leaves kit-monitor's live page out, and with it the page's libraries.
+[ "$arch" = "$(dpkg --print-architecture)" ] || profiles=$profiles,cross
 src=$out/$package-$version
 deb=$out/${package}_${version}_$arch.deb
 
