@@ -2,17 +2,25 @@
 # runs every test.
 # Both install the Debian packages they need when run as root.
 
-HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2
+# kit-monitor's live page: HTTP from libmicrohttpd, its JSON from jansson.
+HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2 pkg-config libmicrohttpd-dev \
+	libjansson-dev
 # The armhf cross build, its unit tests under user-mode emulation, and the test VM. The board's
 # libraries come from Debian as files, into a folder of our own (scripts/armhf-sysroot): no armhf
 # package is installed on this machine.
 TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf qemu-user-static qemu-system-arm cpio gzip \
 	xz-utils
 # The install, service file and manual page tests check with these; kit-monitor's captures are
-# read with tshark and python3-can, its live screen in tmux.
-CHECK_PACKAGES := systemd shellcheck man-db tshark python3-can tmux
+# read with tshark and python3-can, its live screen in tmux, its page in headless Chromium
+# (through chromedriver and Selenium), its waveforms with sigrok-cli.
+CHECK_PACKAGES := systemd shellcheck man-db tshark python3-can tmux chromium chromium-driver \
+	python3-selenium sigrok-cli
 # The Debian package, cross-built for the board.
 DEB_PACKAGES := debhelper cmake crossbuild-essential-armhf
+# The server machine's package, built for this machine.
+LAN_DEB_PACKAGES := debhelper cmake g++ pkg-config libmicrohttpd-dev libjansson-dev
+# That package installed in a chroot of a Debian root for this machine.
+LAN_DEPLOY_PACKAGES := debootstrap debian-archive-keyring util-linux iproute2
 # The package installed on a Debian armhf root file system and booted under systemd.
 DEPLOY_PACKAGES := debootstrap debian-archive-keyring qemu-system-arm e2fsprogs kmod cpio gzip \
 	python3
@@ -23,7 +31,7 @@ FUZZ_SECONDS ?= 60
 
 .PHONY: all deps deps-armhf build build-armhf plugin board demo check check-host check-armhf \
 	check-target check-asan check-fuzz check-demo check-deploy check-lan fuzz footprint soak bench \
-	bench-target deb
+	bench-target deb deb-lan check-deb-lan
 
 all: build
 
@@ -62,8 +70,10 @@ check-demo: build build-armhf plugin
 	scripts/demo --check build/default build/armhf
 
 # A session captured here by kit-monitor, replayed with canplayer on the virtual board, back
-# through can-bridge unchanged; kit-send's frame seen by candump there.
-check-lan: build build-armhf
+# through can-bridge unchanged; kit-send's and python-can's frames seen by candump there; a train
+# run's S88 events through python-can's bus.recv() and can.logger.
+check-lan: build build-armhf plugin
+	@scripts/need-packages python3-can iproute2 tshark
 	tests/target/lan/run build/default build/armhf
 
 check-host: build
@@ -80,6 +90,7 @@ check-armhf: build-armhf
 check-target: build-armhf plugin
 	board/run -B build/armhf
 	tests/target/selftest -B build/armhf
+	tests/target/stops build/armhf
 
 # The same unit and system tests again, built with AddressSanitizer and UBSan.
 check-asan: deps
@@ -101,7 +112,8 @@ fuzz: deps
 	cmake --build --preset fuzz -j$$(nproc)
 	KIT_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz --timeout $$(($(FUZZ_SECONDS) + 120))
 
-check: check-host check-asan check-fuzz check-armhf check-target check-lan check-demo check-deploy
+check: check-host check-asan check-fuzz check-armhf check-target check-lan check-demo check-deploy \
+	check-deb-lan
 
 # Figures, not tests: stripped size of each armhf program and resident memory in the VM.
 footprint: deps-armhf
@@ -112,7 +124,7 @@ soak: build-armhf plugin
 	scripts/soak
 
 # Figures, not pass or fail: S88 scan cycle timing, GPIO access cost, and kit-monitor's CPU time
-# per datagram while it captures, against a bare receive loop.
+# per datagram while it captures (also with 20 browsers on its page), against a bare receive loop.
 bench: build
 	build/default/tests/bench/bench-scan
 	build/default/tests/bench/bench-gpio
@@ -128,6 +140,18 @@ deb:
 	@scripts/need-packages $(DEB_PACKAGES)
 	@scripts/armhf-sysroot >/dev/null
 	scripts/build-deb.sh armhf
+
+# build/deb/railkit-lan_<version>_<arch>.deb for the server machine: kit-monitor, kit-send, the
+# python-can interface and the Wireshark dissector (scripts/build-deb.sh --lan).
+deb-lan:
+	@scripts/need-packages $(LAN_DEB_PACKAGES)
+	scripts/build-deb.sh --lan
+
+# That package installed with dpkg on a clean Debian 12 root for this machine, each piece run from
+# there in a chroot (tests/deploy/lan; the root is built once and cached).
+check-deb-lan: deb-lan
+	@scripts/need-packages $(LAN_DEPLOY_PACKAGES)
+	tests/deploy/lan
 
 # That package installed with dpkg on Debian 12 armhf, its services checked under systemd in the
 # VM (tests/deploy/run; the root file system is built once and cached).

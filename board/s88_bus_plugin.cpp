@@ -12,7 +12,11 @@
 // written when a bus ends (another is selected, or qemu ends): "bus NAME", its change log
 // "change cycle=N contact=C closed=0|1 time=SECONDS.NANOSECONDS" (this machine's
 // CLOCK_REALTIME), "cycle N: P clock pulses, R resets" for each whole cycle that was not one
-// LOAD, 16 x modules + 1 pulses and one RESET, and "end cycle=N pulses=P resets=R".
+// LOAD, 16 x modules + 1 pulses and one RESET, and "end cycle=N pulses=P resets=R". The log
+// keeps the first 4096 changes and 256 such cycles of a bus; "not-logged changes=N cycles=M"
+// before the end line says how many more there were. Beside the log, s88-bus-NAME.vcd holds
+// the bus's four lines as they change (s88_bus_vcd.h), written as they come; a bus attached
+// again gets s88-bus-NAME-2.vcd, and so on.
 //
 // The /dev/mem stand-in of the board is a file in the guest's RAM, so the window's physical page
 // is known only from the guest: its set-up stores S88_ANNOUNCE at the signal offset, and from
@@ -22,6 +26,7 @@ extern "C" {
 }
 
 #include "s88_board.h"
+#include "s88_bus_vcd.h"
 
 #include <atomic>
 #include <cstdio>
@@ -47,7 +52,9 @@ static uint64_t ram_size;
 static const char *log_path;
 
 static S88Board scripts[16];
+static unsigned attached[16];  // times each bus was attached, for its waveform's name
 static int script_count;
+static S88Vcd vcd;
 
 // The bus being played, and the physical page of its window (NO_PAGE: none).
 static S88Board board;
@@ -61,20 +68,29 @@ struct logged_change {
     struct timespec time;
 };
 static logged_change change_log[4096];
-static unsigned change_log_count;
+static unsigned change_log_count, changes_not_logged;
 struct odd_cycle {
     unsigned cycle, pulses, resets;
 };
 static odd_cycle odd_cycles[256];
-static unsigned odd_cycle_count;
+static unsigned odd_cycle_count, odd_cycles_not_logged;
 
 static void log_change(unsigned cycle, unsigned contact, bool closed)
 {
-    if (change_log_count == sizeof change_log / sizeof change_log[0])
+    if (change_log_count == sizeof change_log / sizeof change_log[0]) {
+        changes_not_logged++;
         return;
+    }
     logged_change &entry = change_log[change_log_count++];
     entry = {cycle, contact, closed, {}};
     clock_gettime(CLOCK_REALTIME, &entry.time);
+}
+
+static uint64_t monotonic_ns()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (uint64_t)t.tv_sec * 1000000000u + (uint64_t)t.tv_nsec;
 }
 
 // Written once the bus is over: nothing but the model runs while the guest clocks it.
@@ -83,6 +99,7 @@ static void end_bus()
     if (!playing)
         return;
     playing = false;
+    s88_vcd_close(&vcd, monotonic_ns());
     FILE *f = log_path ? fopen(log_path, "a") : nullptr;
     if (!f)
         return;
@@ -94,6 +111,8 @@ static void end_bus()
     for (unsigned i = 0; i < odd_cycle_count; i++)
         fprintf(f, "cycle %u: %u clock pulses, %u resets\n", odd_cycles[i].cycle,
                 odd_cycles[i].pulses, odd_cycles[i].resets);
+    if (changes_not_logged || odd_cycles_not_logged)
+        fprintf(f, "not-logged changes=%u cycles=%u\n", changes_not_logged, odd_cycles_not_logged);
     fprintf(f, "end cycle=%u pulses=%u resets=%u\n", board.bus.loads, board.bus.clock_pulses,
             board.bus.resets);
     fclose(f);
@@ -127,10 +146,22 @@ static void announce(uint64_t page)
     }
     board = scripts[i];
     board.bus.on_change = log_change;
-    change_log_count = 0;
-    odd_cycle_count = 0;
+    change_log_count = changes_not_logged = 0;
+    odd_cycle_count = odd_cycles_not_logged = 0;
     playing = true;
     s88_board_idle(&board, words);
+    if (log_path) {
+        const char *slash = strrchr(log_path, '/');
+        char path[4096];
+        int folder = slash ? (int)(slash - log_path + 1) : 0;
+        if (++attached[i] == 1)
+            snprintf(path, sizeof path, "%.*ss88-bus-%s.vcd", folder, log_path, name);
+        else
+            snprintf(path, sizeof path, "%.*ss88-bus-%s-%u.vcd", folder, log_path, name, attached[i]);
+        const uint64_t now = monotonic_ns();
+        if (s88_vcd_open(&vcd, path, board, now))
+            s88_vcd_step(&vcd, board, words, now);  // the idle levels at time 0
+    }
     words[S88_SIGNAL_OFFSET / 4] = S88_ATTACHED;
     window_page = page;
 }
@@ -155,12 +186,16 @@ static void window_store(uint64_t page, unsigned offset)
         return;
     unsigned loads = board.bus.loads, pulses = board.pulses_at_load, resets = board.resets_at_load;
     s88_board_step(&board, words);
+    s88_vcd_step(&vcd, board, words, monotonic_ns());
     const unsigned whole = 16u * (unsigned)board.bus.modules + 1;
     if (board.bus.loads != loads && loads > 0 &&
-        (board.pulses_at_load - pulses != whole || board.resets_at_load - resets != 1) &&
-        odd_cycle_count < sizeof odd_cycles / sizeof odd_cycles[0])
-        odd_cycles[odd_cycle_count++] = {loads, board.pulses_at_load - pulses,
-                                         board.resets_at_load - resets};
+        (board.pulses_at_load - pulses != whole || board.resets_at_load - resets != 1)) {
+        if (odd_cycle_count < sizeof odd_cycles / sizeof odd_cycles[0])
+            odd_cycles[odd_cycle_count++] = {loads, board.pulses_at_load - pulses,
+                                             board.resets_at_load - resets};
+        else
+            odd_cycles_not_logged++;
+    }
 }
 
 static void on_store(unsigned int, qemu_plugin_meminfo_t info, uint64_t vaddr, void *)

@@ -55,6 +55,7 @@ void format_pcap_record(const uint8_t *frame, const struct timeval *when, uint8_
 
 // File-scope: the monitor has one log and one pcap for its whole run.
 static int log_fd = -1, pcap_fd = -1;
+static bool lost_frames;
 static const char *log_name, *pcap_name, *log_interface;
 
 static int open_capture(const char *path)
@@ -65,13 +66,19 @@ static int open_capture(const char *path)
     return fd;
 }
 
-// One write per record: a partial one (disk full) counts as failed.
+// One write per record: a partial one (disk full) counts as failed, and is taken back where the
+// descriptor is a file, so that readers find whole records up to the end.
 static bool write_all(int fd, const void *data, size_t len)
 {
     ssize_t n = write(fd, data, len);
-    if (n >= 0 && (size_t)n != len)
-        errno = ENOSPC;
-    return n >= 0 && (size_t)n == len;
+    if (n >= 0 && (size_t)n == len)
+        return true;
+    int error = n < 0 ? errno : ENOSPC;
+    off_t end = n > 0 ? lseek(fd, 0, SEEK_CUR) : -1;  // -1 as well for a pipe
+    if (end >= n && n > 0 && ftruncate(fd, end - n) < 0)
+        error = errno;  // the file now ends in part of a record: say why
+    errno = error;
+    return false;
 }
 
 int open_captures(const char *log_path, const char *pcap_path, const char *interface)
@@ -104,6 +111,7 @@ static void write_or_give_up(int *fd, const char *name, const void *data, size_t
         return;
     fprintf(stderr, "cannot write %s: %s; it gets no more frames\n", name, strerror(errno));
     *fd = -1;
+    lost_frames = true;
 }
 
 void capture_frame(const uint8_t *frame, const struct timeval *when)
@@ -115,4 +123,9 @@ void capture_frame(const uint8_t *frame, const struct timeval *when)
     uint8_t record[PCAP_RECORD_SIZE];
     format_pcap_record(frame, when, record);
     write_or_give_up(&pcap_fd, pcap_name, record, sizeof(record));
+}
+
+bool captures_lost_frames()
+{
+    return lost_frames;
 }

@@ -32,5 +32,9 @@ void format_pcap_record(const uint8_t *frame, const struct timeval *when, uint8_
 int open_captures(const char *log_path, const char *pcap_path, const char *interface);
 
 // Writes one frame to each open capture. A capture that cannot take it (disk full) gets one
-// line on stderr and no more frames; the monitor goes on.
+// line on stderr and no more frames, and a record written in part is cut off again (a file, not
+// a pipe), so the file ends on a whole one; the monitor goes on.
 void capture_frame(const uint8_t *frame, const struct timeval *when);
+
+// Whether a capture stopped taking frames: the monitor's run then ends with status 1.
+bool captures_lost_frames();

@@ -2,6 +2,7 @@
 
 #include "monitor.h"
 
+#include <cstdio>
 #include <cstring>
 
 // The row of an id, inserted in id order if new; null when the table is full.
@@ -72,6 +73,12 @@ void live_note_frame(live_view *view, const uint8_t *frame, double now)
     module->changed[bit] = now;
 }
 
+void live_note_line(live_view *view, const char *line)
+{
+    char *slot = view->recent[view->recent_count++ % LIVE_RECENT_LINES];
+    snprintf(slot, LIVE_LINE_SIZE, "%s", line);
+}
+
 // Age of a contact's last change in two characters: seconds, then minutes, then ">>".
 static void put_age(char *text, size_t size, size_t *used, double age)
 {
@@ -83,10 +90,42 @@ static void put_age(char *text, size_t size, size_t *used, double age)
         put_text(text, size, used, ">>");
 }
 
+// Cuts the text from start on to columns characters on the screen (an escape sequence takes
+// none; attributes are reset after a cut). Numbers grow, so no line fits by its format alone.
+static void fit_line(char *text, size_t size, size_t *used, size_t start, int columns, int ansi)
+{
+    int shown = 0;
+    for (size_t i = start; i < *used; i++) {
+        if (text[i] == '\033') {  // ESC [ parameters final byte
+            i++;
+            while (i + 1 < *used && (text[i + 1] < '@' || text[i + 1] > '~'))
+                i++;
+            i++;
+            continue;
+        }
+        if (++shown > columns) {
+            text[i] = '\0';
+            *used = i;
+            if (ansi)
+                put_text(text, size, used, "\033[0m");
+            return;
+        }
+    }
+}
+
+// Fits the line begun at start and ends it (on a terminal clearing the rest of the line);
+// returns where the next line begins.
+static size_t end_line(char *text, size_t size, size_t *used, size_t start, int columns, int ansi)
+{
+    fit_line(text, size, used, start, columns, ansi);
+    put_text(text, size, used, ansi ? "\033[K\n" : "\n");
+    return *used;
+}
+
 size_t live_format(const live_view *view, double now, int columns, int lines, int ansi,
                    char *text, size_t size)
 {
-    size_t used = 0;
+    size_t used = 0, line = 0;
     if (size == 0)
         return 0;
     text[0] = '\0';
@@ -95,24 +134,27 @@ size_t live_format(const live_view *view, double now, int columns, int lines, in
     if (ansi)
         put_text(text, size, &used, "\033[H");
     if (columns < LIVE_COLUMNS || lines < needed) {
-        put_text(text, size, &used, "%sterminal too small for the S88 grid: needs %dx%d, has %dx%d%s",
-                 ansi ? "\033[2J" : "", LIVE_COLUMNS, needed, columns, lines, ansi ? "" : "\n");
+        put_text(text, size, &used, "%sterminal too small for the S88 grid: needs %dx%d, has %dx%d",
+                 ansi ? "\033[2J" : "", LIVE_COLUMNS, needed, columns, lines);
+        fit_line(text, size, &used, line, columns, ansi);
+        if (!ansi)
+            put_text(text, size, &used, "\n");
         return used;
     }
-    // Each line ends in end_line; on a terminal the last newline goes again (no scrolling).
-    const char *end_line = ansi ? "\033[K\n" : "\n";
 
     put_text(text, size, &used, "frames %lu, ids %d, S88 modules %d: # occupied, . free", view->frames,
              view->row_count, view->module_count);
     if (view->ids_not_shown)
         put_text(text, size, &used, "; %lu frames of more ids", view->ids_not_shown);
-    put_text(text, size, &used, "%smodule ", end_line);
+    line = end_line(text, size, &used, line, columns, ansi);
+    put_text(text, size, &used, "module ");
     for (int j = 1; j <= 16; j++)
         put_text(text, size, &used, " %-3d", j);
-    put_text(text, size, &used, "%s", end_line);
-    if (view->module_count == 0)
-        put_text(text, size, &used, "(no S88 events yet; the age of a change: seconds, Nm minutes)%s",
-                 end_line);
+    line = end_line(text, size, &used, line, columns, ansi);
+    if (view->module_count == 0) {
+        put_text(text, size, &used, "(no S88 events yet; the age of a change: seconds, Nm minutes)");
+        line = end_line(text, size, &used, line, columns, ansi);
+    }
     for (int m = 0; m < view->module_count; m++) {
         const live_module *module = &view->modules[m];
         put_text(text, size, &used, "%6d ", module->number);
@@ -124,11 +166,12 @@ size_t live_format(const live_view *view, double now, int columns, int lines, in
             else
                 put_text(text, size, &used, "  ");
         }
-        put_text(text, size, &used, "%s", end_line);
+        line = end_line(text, size, &used, line, columns, ansi);
     }
 
-    put_text(text, size, &used, "%s%-8s %7s %7s %3s %-24s  kind%s", end_line, "id", "count",
-             "period", "dlc", " data", end_line);
+    line = end_line(text, size, &used, line, columns, ansi);
+    put_text(text, size, &used, "%-8s %7s %7s %3s %-24s  kind", "id", "count", "period", "dlc", " data");
+    line = end_line(text, size, &used, line, columns, ansi);
     int room = lines - grid_lines - 2;
     int shown = view->row_count <= room ? view->row_count : room - 1;
     for (int r = 0; r < shown; r++) {
@@ -152,11 +195,14 @@ size_t live_format(const live_view *view, double now, int columns, int lines, in
         memcpy(frame + 5, row->data, 8);
         char decoded[MONITOR_TEXT_SIZE];
         int kind = decode_datagram(frame, sizeof(frame), 0, decoded, sizeof(decoded));
-        put_text(text, size, &used, "  %s%s%s", monitor_kind_names[kind], quiet ? "\033[0m" : "",
-                 end_line);
+        put_text(text, size, &used, "  %s%s", monitor_kind_names[kind], quiet ? "\033[0m" : "");
+        line = end_line(text, size, &used, line, columns, ansi);
     }
-    if (shown < view->row_count)
-        put_text(text, size, &used, "... %d more ids%s", view->row_count - shown, end_line);
+    if (shown < view->row_count) {
+        put_text(text, size, &used, "... %d more ids", view->row_count - shown);
+        line = end_line(text, size, &used, line, columns, ansi);
+    }
+    // On a terminal the last newline goes again: the screen must not scroll.
     if (ansi && used > 0 && text[used - 1] == '\n') {
         text[--used] = '\0';
         put_text(text, size, &used, "\033[J");

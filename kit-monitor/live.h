@@ -13,6 +13,9 @@ constexpr int LIVE_COLUMNS = 71;
 // A changed byte stays highlighted this long; an id quiet this long fades.
 constexpr double LIVE_HIGHLIGHT_SECONDS = 1.0;
 constexpr double LIVE_QUIET_SECONDS = 5.0;
+// The newest datagrams' lines that the web page shows, and the room for one line.
+constexpr int LIVE_RECENT_LINES = 50;
+constexpr size_t LIVE_LINE_SIZE = 224;
 
 struct live_row {
     uint32_t id;
@@ -36,10 +39,15 @@ struct live_view {
     unsigned long frames, ids_not_shown;
     live_module modules[LIVE_MAX_MODULES];  // by number
     int module_count;
+    char recent[LIVE_RECENT_LINES][LIVE_LINE_SIZE];  // a ring: the newest at recent_count - 1
+    unsigned long recent_count;                      // lines entered since the start
 };
 
 // Enters one 13-byte frame that arrived at now (seconds on any steady clock).
 void live_note_frame(live_view *view, const uint8_t *frame, double now);
+
+// Enters the line of one datagram (any length) for the list of the newest.
+void live_note_line(live_view *view, const char *line);
 
 // One screen for a terminal of columns x lines: the grid first, then as many id rows as fit.
 // ansi: cursor home and clear to line ends, occupied cells in reverse video, changed bytes in

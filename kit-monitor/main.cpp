@@ -1,12 +1,19 @@
 // kit-monitor: one line in words for every CanUdpFrame datagram that reaches its UDP ports (or a
-// live screen), optionally captured as a candump log and a pcap file, until a count, a time or
+// live screen, a live page over HTTP), optionally captured as a candump log, a pcap file and an
+// S88 waveform, until a count, a time or
 // SIGINT/SIGTERM ends it; then a summary of what came.
 #include "captures.h"
+#include "cli.h"
 #include "live.h"
 #include "monitor.h"
+#include "waveform.h"
+#include "web.h"
 
+#include <csignal>
 #include <cstdio>
+#include <arpa/inet.h>
 #include <ctime>
+#include <sys/time.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -15,6 +22,7 @@ constexpr double REDRAW_SECONDS = 0.2;
 constexpr double REFRESH_SECONDS = 1.0;
 
 static live_view view;
+static unsigned long counts[KIND_COUNT];
 static char screen[65536];
 
 static void draw_screen(bool terminal, double now)
@@ -42,24 +50,41 @@ static struct timespec timespec_of(double seconds)
 
 int main(int argc, char **argv)
 {
+    // Before any file is opened: started with standard output closed, the capture would get
+    // descriptor 1 and the lines would be written into it.
+    if (open_standard_streams() < 0)
+        return 1;
     setvbuf(stdout, nullptr, _IOLBF, 0);  // each line as it happens, also into a pipe
 
     monitor_settings settings;
     int status = parse_monitor_options(argc, argv, &settings);
     if (status >= 0)
         return status;
+    // A file size limit (ulimit -f) fills a capture as a full disk does: that capture stops,
+    // the monitor goes on, rather than being killed mid-record.
+    signal(SIGXFSZ, SIG_IGN);
     // Before any port is bound: a capture that cannot be written is no run at all.
     if (open_captures(settings.log_path, settings.pcap_path, settings.interface) < 0)
+        return 1;
+    struct timeval started;
+    gettimeofday(&started, nullptr);
+    if (settings.waveform_path && open_waveform(settings.waveform_path, &started) < 0)
         return 1;
     FILE *out = settings.lines || settings.live ? stdout : stderr;
 
     int sockets[MONITOR_MAX_PORTS];
     if (open_monitor_sockets(&settings, sockets) < 0)
         return 1;
+    if (settings.web && web_start(&settings.web_address, &view, counts) < 0)
+        return 1;
     catch_end_signals();  // before the line that says it is ready
     fprintf(out, "listening on UDP ports");
     for (int i = 0; i < settings.port_count; i++)
         fprintf(out, " %u", settings.ports[i]);
+    char web_host[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &settings.web_address.sin_addr, web_host, sizeof(web_host));
+    if (settings.web)
+        fprintf(out, ", HTTP on %s:%u", web_host, ntohs(settings.web_address.sin_port));
     fprintf(out, "\n");
 
     const double start = monotonic_seconds(), end = start + (double)settings.seconds;
@@ -67,7 +92,7 @@ int main(int argc, char **argv)
     double drawn = 0;          // when the screen was last drawn
     bool changed = true;       // something arrived since then
 
-    unsigned long counts[KIND_COUNT] = {};
+    live_view *fed = settings.live || settings.web ? &view : nullptr;
     long received = 0;
     status = 0;
     while (settings.count == 0 || received < settings.count) {
@@ -77,18 +102,25 @@ int main(int argc, char **argv)
             if (!wake || redraw < wake)
                 wake = redraw;
         }
+        wait_extra web_wait;
+        if (settings.web) {
+            double serve = web_wait_sets(&web_wait, monotonic_seconds());
+            if (serve && (!wake || serve < wake))
+                wake = serve;
+        }
         struct timespec deadline = timespec_of(wake);
         fd_set ready;
-        int n = wait_for_datagrams(sockets, settings.port_count, wake ? &deadline : nullptr, &ready);
+        int n = wait_for_datagrams(sockets, settings.port_count, wake ? &deadline : nullptr, &ready,
+                                   settings.web ? &web_wait : nullptr);
         if (n < 0)
             status = 1;
         if (n < 0 || end_requested() || (settings.seconds && monotonic_seconds() >= end))
             break;
+        const long before = received;
         for (int i = 0; i < settings.port_count && n > 0; i++) {
             if (!FD_ISSET(sockets[i], &ready) || (settings.count && received == settings.count))
                 continue;
-            int kind = receive_datagram(sockets[i], settings.ports[i], &settings,
-                                        settings.live ? &view : nullptr);
+            int kind = receive_datagram(sockets[i], settings.ports[i], &settings, fed);
             if (kind >= 0) {
                 counts[kind]++;
                 received++;
@@ -96,6 +128,9 @@ int main(int argc, char **argv)
             }
         }
         double now = monotonic_seconds();
+        // The frames first: a browser gets its turn only once they are in.
+        if (settings.web)
+            web_run(n > 0 ? &ready : nullptr, &web_wait, received != before, now);
         if (settings.live && now - drawn >= (changed ? REDRAW_SECONDS : REFRESH_SECONDS) &&
             (changed || terminal)) {
             draw_screen(terminal, now);
@@ -109,6 +144,10 @@ int main(int argc, char **argv)
         if (terminal)
             fputc('\n', stdout);
     }
+    web_stop();
+    gettimeofday(&started, nullptr);  // now the end
+    close_waveform(&started);
     print_summary(out, counts, monotonic_seconds() - start);
-    return status;
+    // A capture that missed frames is no faithful record of the run.
+    return captures_lost_frames() || waveform_lost_events() ? 1 : status;
 }

@@ -3,6 +3,7 @@
 #include "canudp.h"
 #include "captures.h"
 #include "live.h"
+#include "waveform.h"
 #include "cli.h"
 
 #include <arpa/inet.h>
@@ -26,7 +27,7 @@ static const uint16_t default_ports[] = {15730, 15731, 7655};
 static void usage(const char *argv0)
 {
     fprintf(stderr, "\nUsage: %s [-x] [-p <port>]... [-c <count>] [-t <sec>] [-L <file>] [-w <file>]\n"
-                    "       [-i <name>] [-l]\n", program_name(argv0));
+                    "       [-i <name>] [-l] [-H [<address>:]<port>] [-V <file>]\n", program_name(argv0));
     fprintf(stderr, "   Version 1.0\n\n");
     fprintf(stderr, "         -p <port>           UDP port to listen on, repeatable - default 15730 15731 7655\n");
     fprintf(stderr, "         -x                  show the datagram's bytes in hex as well\n");
@@ -35,7 +36,9 @@ static void usage(const char *argv0)
     fprintf(stderr, "         -L <file>           write each frame to a candump log, - for standard output\n");
     fprintf(stderr, "         -w <file>           write each frame to a pcap file (SocketCAN link type)\n");
     fprintf(stderr, "         -i <name>           interface name in the log lines - default can0\n");
-    fprintf(stderr, "         -l                  live screen: S88 occupancy grid and a row per CAN id\n\n");
+    fprintf(stderr, "         -l                  live screen: S88 occupancy grid and a row per CAN id\n");
+    fprintf(stderr, "         -H [<address>:]<port>  live page and /state over HTTP - every address unless given\n");
+    fprintf(stderr, "         -V <file>           write the S88 contacts as a waveform (VCD)\n\n");
 }
 
 // A whole decimal number from lowest to highest, or -1.
@@ -49,12 +52,36 @@ static long whole_number(const char *text, long lowest, long highest)
     return value;
 }
 
+int parse_web_address(const char *text, struct sockaddr_in *address)
+{
+    memset(address, 0, sizeof(*address));
+    address->sin_family = AF_INET;
+    address->sin_addr.s_addr = htonl(INADDR_ANY);
+    const char *colon = strrchr(text, ':');
+    char host[INET_ADDRSTRLEN];
+    if (colon) {
+        size_t len = (size_t)(colon - text);
+        if (len >= sizeof(host))
+            return -1;
+        memcpy(host, text, len);
+        host[len] = '\0';
+        if (inet_pton(AF_INET, host, &address->sin_addr) != 1)
+            return -1;
+    }
+    long port = whole_number(colon ? colon + 1 : text, 1, 65535);
+    if (port < 0)
+        return -1;
+    address->sin_port = htons((uint16_t)port);
+    return 0;
+}
+
 int parse_monitor_options(int argc, char **argv, monitor_settings *settings)
 {
     memset(settings, 0, sizeof(*settings));
     int opt;
     settings->interface = "can0";
-    while ((opt = getopt(argc, argv, "p:xc:t:L:w:i:lh?")) != -1) {
+    optopt = 0;  // getopt sets it for an unknown option or a missing argument, not for -?
+    while ((opt = getopt(argc, argv, "p:xc:t:L:w:i:lH:V:h?")) != -1) {
         switch (opt) {
         case 'p': {
             long port = whole_number(optarg, 1, 65535);
@@ -103,11 +130,19 @@ int parse_monitor_options(int argc, char **argv, monitor_settings *settings)
         case 'l':
             settings->live = 1;
             break;
-        case 'h':
-        case '?':
-        default:
+        case 'H':
+            if (parse_web_address(optarg, &settings->web_address) < 0) {
+                fprintf(stderr, "invalid address: %s\n", optarg);
+                return 1;
+            }
+            settings->web = 1;
+            break;
+        case 'V':
+            settings->waveform_path = optarg;
+            break;
+        default:  // -h, -?, or a mistake that getopt has named: status 1, as cansend's
             usage(argv[0]);
-            return 0;
+            return opt == '?' && optopt ? 1 : 0;
         }
     }
     if (optind < argc) {
@@ -265,7 +300,7 @@ bool end_requested()
 }
 
 int wait_for_datagrams(const int *sockets, int count, const struct timespec *deadline,
-                       fd_set *ready)
+                       fd_set *ready, wait_extra *extra)
 {
     for (;;) {
         if (end_signal)
@@ -284,12 +319,25 @@ int wait_for_datagrams(const int *sockets, int count, const struct timespec *dea
         }
         FD_ZERO(ready);
         int highest = -1;
+        fd_set write, except;
+        FD_ZERO(&write);
+        FD_ZERO(&except);
+        if (extra) {
+            *ready = extra->read;
+            write = extra->write;
+            except = extra->except;
+            highest = extra->highest;
+        }
         for (int i = 0; i < count; i++) {
             FD_SET(sockets[i], ready);
             if (sockets[i] > highest)
                 highest = sockets[i];
         }
-        int n = pselect(highest + 1, ready, nullptr, nullptr, timeout, &unblocked);
+        int n = pselect(highest + 1, ready, &write, &except, timeout, &unblocked);
+        if (n > 0 && extra) {
+            extra->write = write;
+            extra->except = except;
+        }
         if (n > 0)
             return n;
         if (n < 0 && errno != EINTR) {
@@ -317,21 +365,30 @@ int receive_datagram(int socket, uint16_t port, const monitor_settings *settings
         fprintf(stderr, "UDP receive error: %s\n", strerror(errno));
         return -1;
     }
+    struct timeval when;
+    gettimeofday(&when, nullptr);
     if (n == 13) {  // anything else is not a frame and goes to no capture
-        struct timeval when;
-        gettimeofday(&when, nullptr);
         capture_frame(buffer, &when);
+        waveform_frame(buffer, &when);
         if (live)
             live_note_frame(live, buffer, monotonic_seconds());
     }
     char text[MONITOR_TEXT_SIZE];
     int kind = decode_datagram(buffer, (size_t)n, settings->hex, text, sizeof(text));
-    if (!settings->lines)
+    if (!settings->lines && !live)
         return kind;
     char sender[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &from.sin_addr, sender, sizeof(sender));
-    print_timestamp();
-    printf("%s:%u -> %u %s\n", sender, ntohs(from.sin_port), port, text);
+    time_t seconds = when.tv_sec;
+    struct tm local;
+    localtime_r(&seconds, &local);
+    char line[LIVE_LINE_SIZE];
+    snprintf(line, sizeof(line), "%02d:%02d:%02d.%06d %s:%u -> %u %s", local.tm_hour, local.tm_min,
+             local.tm_sec, (int)when.tv_usec, sender, ntohs(from.sin_port), port, text);
+    if (settings->lines)
+        printf("%s\n", line);
+    if (live)
+        live_note_line(live, line);
     return kind;
 }
 

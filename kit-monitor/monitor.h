@@ -40,7 +40,14 @@ struct monitor_settings {
     const char *interface;  // -i: the interface the log names, "can0" unless given
     int live;               // -l: the live screen in place of the lines
     int lines;              // a line per datagram: unless -l or -L - takes standard output
+    int web;                // -H: the live page over HTTP, at web_address
+    struct sockaddr_in web_address;
+    const char *waveform_path;  // -V: S88 contacts as a VCD file, or null
 };
+
+// "[ADDRESS:]PORT" (-H) -> an IPv4 address and port; without ADDRESS every address of the
+// machine. Returns 0, or -1 for anything else.
+int parse_web_address(const char *text, struct sockaddr_in *address);
 
 // Reads the command line. Returns -1 to go on, or the exit status after the usage text (0) or
 // an "invalid ..." message (1).
@@ -67,11 +74,19 @@ void catch_end_signals();
 // Set once SIGINT or SIGTERM came.
 bool end_requested();
 
-// Waits until a socket is readable, a signal came, or the monotonic time passes deadline
-// (a null deadline waits for ever). Returns the number of readable sockets (marked in ready),
-// 0 when the time is up or a signal came, -1 after "select error: %s\n".
+// Descriptors to wait for beside the sockets (the web page's), filled in by their owner: its
+// read set goes into ready, its write and except sets come back marked as select marks them.
+struct wait_extra {
+    fd_set read, write, except;
+    int highest;  // -1: none
+};
+
+// Waits until a socket (or an extra descriptor) is ready, a signal came, or the monotonic time
+// passes deadline (a null deadline waits for ever). Returns the number of ready descriptors
+// (sockets marked in ready), 0 when the time is up or a signal came, -1 after
+// "select error: %s\n".
 int wait_for_datagrams(const int *sockets, int count, const struct timespec *deadline,
-                       fd_set *ready);
+                       fd_set *ready, wait_extra *extra = nullptr);
 
 struct live_view;
 

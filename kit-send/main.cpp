@@ -23,10 +23,11 @@ int main(int argc, char **argv)
 {
     const char *port = "7654";
     int opt;
+    optopt = 0;  // getopt sets it for an unknown option or a missing argument, not for -?
     while ((opt = getopt(argc, argv, "p:h?")) != -1) {
         if (opt != 'p') {
             usage(argv[0]);
-            return opt == 'h' || opt == '?' ? 0 : 1;
+            return opt == '?' && optopt ? 1 : 0;
         }
         char *end;
         unsigned long value = strtoul(optarg, &end, 10);

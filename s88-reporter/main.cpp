@@ -83,8 +83,9 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    notify_ready();
-    if (settings.modules == 0)
+    if (settings.modules == 0) {
+        notify_ready();
         return run_test_mode(&ctx);
-    return run_scan_mode(&ctx, settings.modules, settings.microtiming);
+    }
+    return run_scan_mode(&ctx, settings.modules, settings.microtiming);  // ready once it can scan
 }

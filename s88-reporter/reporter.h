@@ -79,6 +79,7 @@ int filter_contact_changes(reporter_context *ctx, int contact_bits);
 // the filter. Returns the filter's result.
 int scan_s88_bus(reporter_context *ctx, int modules, int microtiming);
 
-// One to 32 modules: opens the GPIO block and scans the bus for ever. Returns the exit status
+// One to 32 modules: opens the GPIO block, tells the service manager it is ready (notify_ready)
+// and scans the bus for ever. Returns the exit status
 // when it ends (a frame that cannot be sent, the GPIO block not opened).
 int run_scan_mode(reporter_context *ctx, int modules, int microtiming);

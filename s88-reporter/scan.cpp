@@ -1,6 +1,7 @@
 #include "reporter.h"
 
 #include "canudp.h"
+#include "cli.h"
 #include "gpio_aw.h"
 
 #include <cerrno>
@@ -65,6 +66,9 @@ int run_scan_mode(reporter_context *ctx, int modules, int microtiming)
     // The bus is clocked by sleeping: the default 50 us timer slack would stretch every short
     // wait several times over. Minimal slack keeps the waits close to the microtiming.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    // Only now is the bus in reach: a service manager that heard READY=1 earlier would count a
+    // reporter without /dev/mem as started.
+    notify_ready();
 
     // 100 x t, kept within what microsleep takes for absurd microtimings.
     const int64_t pause64 = (int64_t)microtiming * 100;

@@ -2,7 +2,9 @@
 in a real terminal (tmux), and kit-send's frames as the monitor receives them."""
 import os
 import re
+import resource
 import shutil
+import signal
 import socket
 import subprocess
 import tempfile
@@ -86,8 +88,45 @@ class Captures(unittest.TestCase):
             m.proc.wait(timeout=5)
             status, out, err = m.stop()
         self.assertEqual((status, len(out.splitlines()), err),
-                         (0, 4, "cannot write /dev/full: No space left on device; it gets no more frames\n"))
+                         (1, 4, "cannot write /dev/full: No space left on device; it gets no more frames\n"))
         self.assertEqual(os.path.getsize(self.pcap), 24 + 2 * 32)  # the other capture went on
+        # A disk that fills in the middle of a record: the pcap ends after the second, the
+        # waveform after its header (the size of a run with no event). The limit's SIGXFSZ is
+        # left at its default: the monitor must not die of it.
+        def run_on_small_disk(limit, *args):
+            def small_disk():
+                resource.setrlimit(resource.RLIMIT_FSIZE, (limit,) * 2)
+            m = subprocess.Popen([kit.program("kit-monitor"), "-p", str(port), *args], stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, text=True, preexec_fn=small_disk)
+            self.assertTrue(m.stdout.readline().startswith("listening"))
+            for frame in FRAMES[:3]:
+                send(port, frame)
+            return m.communicate(timeout=5)[1], m.returncode
+        self.assertEqual(run_on_small_disk(24 + 2 * 32 + 10, "-w", self.pcap, "-c", "3"),
+                         ("cannot write %s: No space left on device; it gets no more frames\n" % self.pcap, 1))
+        self.assertEqual(os.path.getsize(self.pcap), 24 + 2 * 32)
+        self.assertEqual(run_on_small_disk(24 + 2 * 32, "-w", self.pcap, "-c", "3"),
+                         ("cannot write %s: File too large; it gets no more frames\n" % self.pcap, 1))
+        vcd = os.path.join(self.dir, "s.vcd")
+        self.assertEqual(run_on_small_disk(1 << 20, "-V", vcd, "-c", "0", "-t", "1")[1], 0)
+        with open(vcd, "rb") as f:
+            header = f.read().index(b"$enddefinitions $end\n") + 21
+        self.assertEqual(run_on_small_disk(header + 5, "-V", vcd, "-c", "1"),
+                         ("cannot write %s: No space left on device; it gets no more frames\n" % vcd, 1))
+        self.assertEqual(os.path.getsize(vcd), header)
+
+    def test_closed_standard_output_stays_out_of_the_capture(self):
+        port, = free_ports(1)
+        m = subprocess.Popen(["sh", "-c", 'exec "$0" "$@" >&-', kit.program("kit-monitor"), "-p", str(port),
+                              "-w", self.pcap, "-c", "1"], stderr=subprocess.PIPE)
+        def sent_and_ended():  # nothing says when it listens: a frame each try until one ends it
+            send(port, FRAMES[1])
+            return m.poll() is not None
+        self.assertTrue(wait_until(sent_and_ended, 5))
+        self.assertEqual(m.wait(), 0, m.stderr.read())
+        with open(self.pcap, "rb") as f:
+            pcap = f.read()
+        self.assertEqual((len(pcap), pcap[:4]), (24 + 32, bytes.fromhex("d4c3b2a1")))
 
     def test_kit_send_refuses_bad_frames_and_sends_nothing(self):
         listener = kit.Listener()
@@ -95,6 +134,12 @@ class Captures(unittest.TestCase):
             status, out, err = send(listener.port, bad)
             self.assertEqual((status, out), (1, ""), bad)
             self.assertRegex(err, r"^invalid frame: %s \([^\n]+\)\n$" % re.escape(bad))
+        # Misused, it says how to use it and fails, as cansend does.
+        for args in (["-P", "1", "127.0.0.1", "00000123#AB"], ["127.0.0.1", "00000123#AB", "-p"]):
+            status, out, err = kit.run("kit-send", *args)
+            self.assertEqual((status, out), (1, ""), args)
+            self.assertIn("\nUsage: kit-send [-p <port>] <host> <id>#<data>\n", err)
+        self.assertEqual(kit.run("kit-send", "-h")[0], 0)
         self.assertEqual(send(listener.port, "00000123#AB"), (0, "", ""))
         self.assertEqual([d for _, d in listener.receive(9, timeout=1)], [bytes.fromhex("0000012301ab00000000000000")])
 

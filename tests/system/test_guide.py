@@ -20,7 +20,8 @@ def message_formats():
     for directory in SOURCE_DIRS:
         for path in glob.glob(os.path.join(TOP, directory, "*.cpp")):
             with open(path) as f:
-                source = f.read()
+                # Raw strings hold text served as it is (kit-monitor's page), not messages.
+                source = re.sub(r'R"(\w*)\(.*?\)\1"', "", f.read(), flags=re.S)
             for m in re.finditer(r"fprintf\(\s*stderr,\s*" + LITERAL, source):
                 found[m.group(1)] = path
             for m in re.finditer(r"fputs\(\s*" + LITERAL + r"\s*,\s*stderr", source):

@@ -65,6 +65,8 @@ class InstalledTree(unittest.TestCase):
         expected = {name for name in PROGRAMS} | {name + ".1" for name in PROGRAMS}
         expected |= {name + ".service" for name in SERVICES}
         expected |= {"guide.md", "80-can0.network"}
+        # The python-can interface with its entry point, and the Wireshark dissector.
+        expected |= {"railkit_can.py", "METADATA", "entry_points.txt", "top_level.txt", "railkit.lua"}
         self.assertEqual(sorted({os.path.basename(f) for f in self.files}), sorted(expected))
         # No libraries, headers or test binaries slip in.
         self.assertFalse([f for f in self.files if re.search(r"\.(a|so|h)$|/unit-", f)])

@@ -1,5 +1,6 @@
 """The daemons as a service manager runs them (-f, standard output on the null device): they say
-READY=1 on NOTIFY_SOCKET once their sockets are open, and write no trace lines to the null device.
+READY=1 on NOTIFY_SOCKET once their sockets are open (the reporter's scan only once it can read
+the bus), and write no trace lines to the null device.
 can-bridge needs SocketCAN, which this machine lacks: the deployment VM checks it."""
 import os
 import socket
@@ -21,8 +22,14 @@ def start(name, port, stdout, env=None):
 
 
 def sockets_of(pid):
-    fds = "/proc/%d/fd" % pid
-    return [fd for fd in os.listdir(fds) if os.readlink(os.path.join(fds, fd)).startswith("socket:")]
+    fds, found = "/proc/%d/fd" % pid, []
+    for fd in os.listdir(fds):
+        try:  # the notification's own socket may be closed between the two looks
+            if os.readlink(os.path.join(fds, fd)).startswith("socket:"):
+                found.append(fd)
+        except FileNotFoundError:
+            pass
+    return found
 
 
 def write_calls(pid):
@@ -53,6 +60,22 @@ class Readiness(unittest.TestCase):
                             listener.close()
                             if not address.startswith("@"):
                                 os.unlink(address)
+
+    def test_reporter_without_the_bus_is_never_ready(self):
+        # Scan mode opens /dev/mem; where it is missing the reporter fails, and must not have
+        # said READY=1 before. Never where it exists: the scan would drive the host's memory.
+        if os.path.exists("/dev/mem"):
+            self.skipTest("this machine has a /dev/mem")
+        with tempfile.TemporaryDirectory() as tmp:
+            notify = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+            notify.bind(os.path.join(tmp, "notify"))
+            status = subprocess.run([kit.program("s88-reporter"), "-f", "-m", "1", "-b", "127.0.0.1"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=10,
+                                    env=dict(os.environ, NOTIFY_SOCKET=notify.getsockname())).returncode
+            notify.setblocking(False)
+            self.assertEqual(status, 1)
+            self.assertRaises(BlockingIOError, notify.recv, 64)
+            notify.close()
 
 
 class NullOutput(unittest.TestCase):

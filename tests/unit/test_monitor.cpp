@@ -164,7 +164,13 @@ TEST(MonitorOptions, BadValuesAndUsage)
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.err.find("\nUsage: kit-monitor [-x] [-p <port>]... [-c <count>] [-t <sec>] [-L <file>] [-w <file>]\n"),
               std::string::npos);
-    EXPECT_EQ(Parsed({"kit-monitor", "-q"}).status, 0);
+    EXPECT_EQ(Parsed({"kit-monitor", "-?"}).status, 0);
+    // A mistake is no request for help: usage and status 1, as cansend.
+    for (auto bad : {"-q", "-p"}) {
+        Parsed p({"kit-monitor", bad});
+        EXPECT_EQ(p.status, 1) << bad;
+        EXPECT_NE(p.err.find("\nUsage: kit-monitor "), std::string::npos) << bad;
+    }
     for (auto bad : {"", "can 0", "can#0", "a-name-of-16-chr"})
         EXPECT_EQ(Parsed({"kit-monitor", "-i", bad}).err, std::string("invalid interface name: ") + bad + "\n");
     EXPECT_EQ(Parsed({"kit-monitor", "-l", "-L", "-"}).status, 1);

@@ -107,4 +107,41 @@ TEST(LiveScreen, IdsPastTheTableAreCountedNotShown)
               "frames 65, ids 64, S88 modules 0: # occupied, . free; 1 frames of more ids\n");
 }
 
+// Visible width of each line: escape sequences take no room.
+std::vector<size_t> widths(const std::string &text)
+{
+    std::vector<size_t> result{0};
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == '\033')
+            i = text.find_first_of("HJKm", i);
+        else if (text[i] == '\n')
+            result.push_back(0);
+        else
+            result.back()++;
+    }
+    return result;
+}
+
+TEST(LiveScreen, EveryLineFitsTheWidth)
+{
+    static live_view view;  // numbers grown long: a slow id, a busy one, frames of more ids
+    const uint8_t slow[13] = {0, 0, 0, 1};
+    live_note_frame(&view, slow, 0.0);
+    live_note_frame(&view, slow, 86400.0);
+    for (uint32_t id = 2; id < 1000; id++) {
+        const uint8_t f[13] = {0, 0, (uint8_t)(id >> 8), (uint8_t)id};
+        live_note_frame(&view, f, 1.0);
+    }
+    note(&view, 1, 1, 1.0);
+    view.rows[1].count = 123456789;  // days of frames at the board's rate
+    view.frames += 123456789;
+    for (int ansi = 0; ansi <= 1; ansi++)
+        for (int columns : {71, 80})
+            for (size_t width : widths(screen(&view, 86400.0, columns, 30, ansi)))
+                EXPECT_LE(width, (size_t)columns) << screen(&view, 86400.0, columns, 30, ansi);
+    for (size_t width : widths(screen(&view, 1.0, 40, 30, 1)))  // the one line of a small terminal
+        EXPECT_LE(width, 40u);
+    EXPECT_NE(screen(&view, 86400.0, 80, 30, 1).find("\033[0m\033[K\n"), std::string::npos);  // a cut line
+}
+
 }  // namespace

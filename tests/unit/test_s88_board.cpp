@@ -1,11 +1,14 @@
 // The bus scripts the emulator plays and their lines in the register page, as the qemu plugin
 // drives them: a store to the page, then one step.
 #include "s88_board.h"
+#include "s88_bus_vcd.h"
 
 #include "gpio_aw.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -65,6 +68,35 @@ TEST(S88Board, RefusesAMalformedScriptNamingTheWord)
         EXPECT_FALSE(s88_board_parse(&board, b[0], why, sizeof why)) << b[0];
         EXPECT_NE(std::string(why).find(b[1]), std::string::npos) << b[0] << " -> " << why;
     }
+}
+
+// The waveform of one cycle: each store that moved a line is one time stamp with what changed.
+TEST(S88Board, WaveformHoldsEachLineChangeOfACycle)
+{
+    Page page("plain close:2");
+    char path[] = "/tmp/kit-bus-vcd-XXXXXX";
+    close(mkstemp(path));
+    S88Vcd vcd;
+    ASSERT_TRUE(s88_vcd_open(&vcd, path, page.board, 1000));
+    s88_vcd_step(&vcd, page.board, page.words, 1000);  // the idle levels at time 0
+    uint64_t now = 1000;
+    for (unsigned pin : {LOAD, CLOCK, CLOCK, RESET, RESET, LOAD}) {
+        page.store(pin, !page.level(pin));
+        s88_vcd_step(&vcd, page.board, page.words, now += 10);
+    }
+    page.store(CLOCK, true);  // contact 1 out, contact 2 (closed) on DATA
+    s88_vcd_step(&vcd, page.board, page.words, now += 10);
+    s88_vcd_close(&vcd, now + 5);
+    char text[4096] = "";
+    FILE *f = fopen(path, "r");
+    text[fread(text, 1, sizeof text - 1, f)] = '\0';
+    fclose(f);
+    unlink(path);
+    std::string body = strstr(text, "$enddefinitions $end\n") + 21;
+    EXPECT_NE(std::string(text).find("$var wire 1 l LOAD $end"), std::string::npos);
+    // Contact 1 on DATA after the load is open: DATA stays low until the shift brings 2.
+    EXPECT_EQ(body, "#0\n0d\n0c\n0l\n0r\n#10\n1l\n#20\n1c\n#30\n0c\n#40\n1r\n#50\n0r\n"
+                    "#60\n0l\n#70\n1d\n1c\n#75\n");
 }
 
 TEST(S88Board, PlaysATrainRunWithBounceCycleByCycle)

@@ -1,14 +1,19 @@
 # The board's side of tests/target/lan/run: a session that kit-monitor captured on the host is
 # replayed with canplayer into vcan0 here, and can-bridge carries it back to the host's monitor;
-# a frame that the host sends with kit-send must show up in candump. The kernel command line
-# gives the host's ports: railkit.back=PORT (its monitor) railkit.log=PORT (TCP, the session log).
-# kit-timeout: 120
+# a frame that the host sends with kit-send, and one sent with python-can's bus.send(), must show
+# up in candump. Then a train runs over the emulator's S88 bus and s88-reporter sends its events
+# to two ports of the host (python-can's bus.recv() and can.logger). The kernel command line
+# gives the host's ports: railkit.back=PORT (its monitor) railkit.log=PORT (TCP, the session log)
+# railkit.s88=PORT,PORT (the reporter's -p and -s).
+# kit-timeout: 300
+# kit-bus: train modules:2 train:15-18@20/40
 . "$KIT_LIB"
 
 for word in $(cat /proc/cmdline); do
     case $word in
     railkit.back=*) back=${word#*=} ;;
     railkit.log=*) log=${word#*=} ;;
+    railkit.s88=*) s88=${word#*=} ;;
     esac
 done
 say() { echo "board: $*" >/dev/console; }
@@ -27,6 +32,17 @@ wait_for 10 grep -q ':1DE6 ' /proc/net/udp  # port 7654 is bound
 say "ready"
 wait_for 30 grep -q '00080300' bus.txt
 say "candump: $(grep '00080300' bus.txt)"
+wait_for 30 grep -q '000C0300' bus.txt
+say "candump: $(grep '000C0300' bus.txt)"
+
+# The train's run is over when its last contact, 18 (0x12), is free again.
+s88-bus train >/dev/null || fail "no S88 bus"
+s88-reporter -b 10.0.2.2 -p "${s88%,*}" -s "${s88#*,}" -m 2 -f >reporter.trace 2>reporter.errors &
+reporter=$!
+wait_for 120 grep -q '\[8\] 00 00 00 12 01 00' reporter.trace
+kill "$reporter"
+[ -s reporter.errors ] && fail "s88-reporter: $(cat reporter.errors)"
+say "train done: $(grep -c 'S88>UDP' reporter.trace) S88 events sent"
 
 # The host says when all frames are back, on port 7656.
 start_monitor end.txt 7656 -c 1 -t 60

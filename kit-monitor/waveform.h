@@ -1,0 +1,34 @@
+// kit-monitor -V: the S88 contacts as a Value Change Dump (IEEE 1364) that GTKWave, PulseView and
+// sigrok-cli open. One 1-bit wire per contact seen, named by module and contact ("m2_c1" for
+// contact 17), changed at each event's arrival; a train's run shows as a staircase.
+// The file is written as events arrive, so a viewer can reload it during the run: the header
+// keeps a blank slot for each wire to come, filled in place when its contact first shows up.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <sys/time.h>
+
+constexpr int WAVEFORM_MAX_WIRES = 512;  // a whole S88 bus of 32 modules
+constexpr size_t WAVEFORM_SLOT_SIZE = 40;  // one "$var wire 1 ID NAME $end" line, blank-padded
+
+// "$var wire 1 ID m<module>_c<contact> $end" for a contact number as the events carry it, with
+// ID the contact number in VCD's printable characters: contact 17 -> "$var wire 1 2 m2_c1 $end".
+// Returns the length (at most WAVEFORM_SLOT_SIZE - 1).
+size_t format_waveform_wire(unsigned contact, char *line, size_t size);
+
+// Creates the file with its header, time 0 at when. Returns 0, or -1 after
+// "cannot write PATH: REASON".
+int open_waveform(const char *path, const struct timeval *when);
+
+// A 13-byte frame that arrived at when: an S88 event changes its contact's wire (in
+// microseconds since the open). Others are left out. A file that cannot be written any more
+// (disk full) gets one line on stderr and no more events.
+void waveform_frame(const uint8_t *frame, const struct timeval *when);
+
+// The end of the run at when, as a last time stamp: readers draw the last change up to it.
+void close_waveform(const struct timeval *when);
+
+// Whether the file stopped taking events (it then ends on its last whole change): the monitor's
+// run ends with status 1.
+bool waveform_lost_events();
