@@ -65,8 +65,8 @@ start_monitor() {
     wait_for 5 grep -q '^listening' "$out"
 }
 
-# A case sends $LAST (kit-send, cansend) the way the datagrams it waits for take; once
-# kit-monitor showed it, it showed all that came before: stop_monitor OUT then ends it.
+# A case sends $LAST (kit-send, cansend) once the senders it watches are done, or along their
+# way; once kit-monitor showed it, it showed all that came before: stop_monitor OUT ends it.
 LAST=1FFFFFFF#454E44
 stop_monitor() {
     wait_for 10 grep -q 'hex=1f ff ff ff 03 45 4e 44' "$1"
