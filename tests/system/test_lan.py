@@ -161,7 +161,9 @@ class PythonCan(unittest.TestCase):
         self.addCleanup(shutil.rmtree, os.path.dirname(log))
         env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
         logger = subprocess.Popen([DEBIAN_PYTHON, "-m", "can.logger", "-i", "railkit", "-c", "127.0.0.1", "-f", log,
-                                   "--ports=%d" % self.ports[0]], stdout=subprocess.PIPE, text=True, env=env)
+                                   "--ports=%d" % self.ports[0]], stdout=subprocess.PIPE, text=True, env=env,
+                                  # Ctrl-C's handling, which a job started in the background lacks.
+                                  preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
         self.addCleanup(logger.stdout.close)
         self.addCleanup(logger.kill)
         self.assertRegex(logger.stdout.readline(), r"^Connected to RailkitBus: railkit board 127\.0\.0\.1:7654")
