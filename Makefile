@@ -8,7 +8,7 @@ HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2 pkg-config libmicr
 # The armhf cross build, its unit tests under user-mode emulation, and the test VM. The board's
 # libraries come from Debian as files, into a folder of our own (scripts/armhf-sysroot): no armhf
 # package is installed on this machine.
-TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf qemu-user-static qemu-system-arm cpio gzip \
+TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf qemu-user-static qemu-system-arm cpio gzip kmod \
 	xz-utils
 # The install, service file and manual page tests check with these; kit-monitor's captures are
 # read with tshark and python3-can, its live screen in tmux, its page in headless Chromium

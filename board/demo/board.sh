@@ -10,18 +10,22 @@
 # the reporter's trace follows as "demo-trace: " (the bus's change log is the emulator's,
 # BUILD_DIR/demo/s88-bus.log). The kernel command line sets the run: railkit.demo=SECONDS (0: run
 # until the VM is stopped, for `make board`), railkit.train=FIRST-LAST@CYCLE/PERIOD (the train run
-# of the bus script, whose end the board waits for) and railkit.microtiming=USEC.
+# of the bus script, whose end the board waits for), railkit.microtiming=USEC and
+# railkit.ports=S88,BEACON,FRAMES (the server's ports for s88-reporter, event-beacon and
+# can-bridge; default their own, 15730, 15731 and 7655).
 # kit-timeout: 150
 . "$KIT_LIB"
 
 seconds=30
 train=13-20@50/300
 microtiming=
+ports=15730,15731,7655
 for word in $(cat /proc/cmdline); do
     case $word in
     railkit.demo=*) seconds=${word#*=} ;;
     railkit.train=*) train=${word#*=} ;;
     railkit.microtiming=*) microtiming="-t ${word#*=}" ;;
+    railkit.ports=*) ports=${word#*=} ;;
     esac
 done
 say() { echo "board: $*" >/dev/console; }
@@ -49,16 +53,18 @@ event=$(head -n 1 remote)
 
 # Started the way the guide starts them, with the server's address in place of br-lan (the
 # user-mode network has no broadcast) and -f as the units give it.
+s88_port=${ports%%,*} beacon_port=${ports#*,} frames_port=${ports##*,}
+beacon_port=${beacon_port%,*}
 start=$(elapsed)
 candump vcan0 >/dev/console &
-can-bridge -i vcan0 -b 10.0.2.2 -f >bridge.trace 2>bridge.errors &
-event-beacon -b 10.0.2.2 -i 5 -f >beacon.trace 2>beacon.errors &
+can-bridge -i vcan0 -b 10.0.2.2 -d $frames_port -f >bridge.trace 2>bridge.errors &
+event-beacon -b 10.0.2.2 -p $beacon_port -i 5 -f >beacon.trace 2>beacon.errors &
 ir-throttle -i vcan0 -l 5 -r "/dev/input/$event" >throttle.lines 2>throttle.errors &
 throttle=$!
 # shellcheck disable=SC2086
-s88-reporter -b 10.0.2.2 -m 2 $microtiming -f >reporter.trace 2>reporter.errors &
+s88-reporter -b 10.0.2.2 -p $s88_port -m 2 $microtiming -f >reporter.trace 2>reporter.errors &
 reporter=$!
-say "ready: s88-reporter -b 10.0.2.2 -m 2${microtiming:+ $microtiming}, can-bridge -i vcan0 -b 10.0.2.2, event-beacon -b 10.0.2.2 -i 5, ir-throttle -i vcan0 -l 5 -r /dev/input/$event; the emulator plays the bus \"train\""
+say "ready: s88-reporter -b 10.0.2.2 -p $s88_port -m 2${microtiming:+ $microtiming}, can-bridge -i vcan0 -b 10.0.2.2 -d $frames_port, event-beacon -b 10.0.2.2 -p $beacon_port -i 5, ir-throttle -i vcan0 -l 5 -r /dev/input/$event; the emulator plays the bus \"train\""
 
 if [ "$seconds" = 0 ]; then
     say "running until the VM is stopped"

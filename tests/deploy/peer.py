@@ -4,7 +4,8 @@ on a control port, one datagram each way:
   count NAME         -> how many datagrams arrived on NAME's port
   seen NAME HEX      -> "yes" if one of them began with the bytes HEX, else "no"
   send HEX           -> sends the bytes HEX to the board's port 7654 (qemu's forward), "sent"
-NAME is beacon, reporter or bridge. Writes the ports as shell assignments to the file given."""
+NAME is beacon, reporter or bridge. Writes the ports as shell assignments to the file given.
+Usage: peer.py PORTS_FILE FORWARD_PORT (this machine's port that qemu forwards to the board's 7654)"""
 import os
 import select
 import socket
@@ -19,13 +20,9 @@ def udp(port=0):
     return s
 
 
-def main(ports_file):
+def main(ports_file, forward):
     sockets = {name: udp() for name in NAMES}
     control = udp()
-    # qemu binds the forward port itself: take a free one and let it go.
-    probe = udp()
-    forward = probe.getsockname()[1]
-    probe.close()
     received = {name: [] for name in NAMES}
     ports = {"KIT_%s_PORT" % name.upper(): s.getsockname()[1] for name, s in sockets.items()}
     ports.update(KIT_CONTROL_PORT=control.getsockname()[1], KIT_FORWARD_PORT=forward)
@@ -56,4 +53,4 @@ def main(ports_file):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(sys.argv[1], int(sys.argv[2]))
