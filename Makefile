@@ -30,7 +30,7 @@ FUZZ_PACKAGES := clang-14 libfuzzer-14-dev libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 
 .PHONY: all deps deps-armhf build build-armhf plugin board demo check check-host check-armhf \
-	check-target check-asan check-fuzz check-demo check-deploy check-lan fuzz footprint soak bench \
+	check-target check-asan check-fuzz check-demo check-deploy check-lan check-stops fuzz footprint soak bench \
 	bench-target deb deb-lan check-deb-lan
 
 all: build
@@ -90,7 +90,13 @@ check-armhf: build-armhf
 check-target: build-armhf plugin
 	board/run -B build/armhf
 	tests/target/selftest -B build/armhf
-	tests/target/stops build/armhf
+
+# Every runner of the virtual board (make board, the demo, the LAN and deploy checks) stopped by
+# Ctrl-C, SIGTERM, SIGHUP and SIGKILL leaves nothing behind (after check-deploy: it uses the
+# deploy check's cached root file system).
+check-stops: build build-armhf plugin deb
+	@scripts/need-packages $(DEPLOY_PACKAGES) python3-can tshark
+	tests/target/stops build/armhf build/default
 
 # The same unit and system tests again, built with AddressSanitizer and UBSan.
 check-asan: deps
@@ -113,7 +119,7 @@ fuzz: deps
 	KIT_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz --timeout $$(($(FUZZ_SECONDS) + 120))
 
 check: check-host check-asan check-fuzz check-armhf check-target check-lan check-demo check-deploy \
-	check-deb-lan
+	check-stops check-deb-lan
 
 # Figures, not tests: stripped size of each armhf program and resident memory in the VM.
 footprint: deps-armhf

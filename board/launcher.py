@@ -31,6 +31,7 @@ import ctypes
 import fcntl
 import os
 import selectors
+import shutil
 import signal
 import socket
 import subprocess
@@ -206,7 +207,7 @@ class Run:
         self._fds, self._holds = [], []
         if self._log:
             self._log.close()
-        subprocess.run(["rm", "-rf", self.scratch])
+        shutil.rmtree(self.scratch, ignore_errors=True)
         return False
 
     # --- what the run holds ---------------------------------------------------------------
@@ -310,7 +311,7 @@ class Run:
             buffers[name] = b""
         while sel.get_map():
             timeout = None
-            if "board" in buffers and self._deadline and not self.timed_out:
+            if self.vm and self.vm.poll() is None and self._deadline and not self.timed_out:
                 timeout = max(0.0, self._deadline - time.monotonic())
             events = sel.select(timeout)
             if not events and timeout is not None:
