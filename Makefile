@@ -5,25 +5,30 @@
 # kit-monitor's live page: HTTP from libmicrohttpd, its JSON from jansson.
 HOST_PACKAGES := cmake make g++ libgtest-dev python3 iproute2 pkg-config libmicrohttpd-dev \
 	libjansson-dev
-# The armhf cross build, its unit tests under user-mode emulation, and the test VM. The board's
-# libraries come from Debian as files, into a folder of our own (scripts/armhf-sysroot): no armhf
-# package is installed on this machine.
-TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf qemu-user-static qemu-system-arm cpio gzip kmod \
-	xz-utils
+# The armhf cross build, its unit tests under user-mode emulation, and the test VM. Debian's parts
+# for them come as files, each package unpacked in a folder of our own (scripts/debian_parts.py,
+# through python3-apt; depmod indexes the VM kernel's modules): no armhf package is installed on
+# this machine.
+TARGET_PACKAGES := cmake make g++-arm-linux-gnueabihf qemu-user-static qemu-system-arm cpio gzip \
+	xz-utils python3-apt kmod
+# The board's libraries for the armhf build: GoogleTest and the static libfuse3 of a test helper.
+ARMHF_SYSROOT := libfuse3-dev libgtest-dev
 # The install, service file and manual page tests check with these; kit-monitor's captures are
 # read with tshark and python3-can, its live screen in tmux, its page in headless Chromium
-# (through chromedriver and Selenium), its waveforms with sigrok-cli.
+# (through chromedriver and Selenium), its waveforms with sigrok-cli. The set-up's own tests sign a
+# local archive made by apt-ftparchive with gpg (python3-apt for the parts module).
 CHECK_PACKAGES := systemd shellcheck man-db tshark python3-can tmux chromium chromium-driver \
-	python3-selenium sigrok-cli
+	python3-selenium sigrok-cli gnupg apt-utils python3-apt
 # The Debian package, cross-built for the board.
-DEB_PACKAGES := debhelper cmake crossbuild-essential-armhf
+DEB_PACKAGES := debhelper cmake crossbuild-essential-armhf python3-apt
 # The server machine's package, built for this machine.
 LAN_DEB_PACKAGES := debhelper cmake g++ pkg-config libmicrohttpd-dev libjansson-dev
-# That package installed in a chroot of a Debian root for this machine.
-LAN_DEPLOY_PACKAGES := debootstrap debian-archive-keyring util-linux iproute2
+# That package installed in a chroot of a Debian root for this machine (debootstrap reaches
+# Debian's archive through this machine's apt: scripts/debian_parts.py).
+LAN_DEPLOY_PACKAGES := debootstrap debian-archive-keyring util-linux iproute2 python3-apt
 # The package installed on a Debian armhf root file system and booted under systemd.
 DEPLOY_PACKAGES := debootstrap debian-archive-keyring qemu-system-arm e2fsprogs kmod cpio gzip \
-	python3
+	python3 python3-apt
 
 # libclang-rt-14-dev holds the fuzzer and sanitizer runtimes; clang-14 only recommends it.
 FUZZ_PACKAGES := clang-14 libfuzzer-14-dev libclang-rt-14-dev
@@ -40,7 +45,7 @@ deps:
 
 deps-armhf:
 	@scripts/need-packages $(TARGET_PACKAGES)
-	@scripts/armhf-sysroot >/dev/null
+	@scripts/debian_parts.py get armhf sysroot $(ARMHF_SYSROOT) >/dev/null
 
 build: deps
 	cmake --preset default
@@ -77,8 +82,9 @@ check-lan: build build-armhf plugin
 	tests/target/lan/run build/default build/armhf
 
 check-host: build
-	@# tshark asks whether to install dumpcap setuid; the answer for a test machine is no.
-	@echo 'wireshark-common wireshark-common/install-setuid boolean false' | debconf-set-selections 2>/dev/null || true
+	@# tshark asks whether to install dumpcap setuid when it is installed; for a test machine, no.
+	@dpkg-query -W -f='$${db:Status-Status}' wireshark-common 2>/dev/null | grep -qx installed || \
+		echo 'wireshark-common wireshark-common/install-setuid boolean false' | debconf-set-selections 2>/dev/null || true
 	@scripts/need-packages $(CHECK_PACKAGES)
 	ctest --preset default -j$$(nproc)
 
@@ -144,7 +150,6 @@ bench-target: build-armhf
 # build/deb/railkit_<version>_armhf.deb
 deb:
 	@scripts/need-packages $(DEB_PACKAGES)
-	@scripts/armhf-sysroot >/dev/null
 	scripts/build-deb.sh armhf
 
 # build/deb/railkit-lan_<version>_<arch>.deb for the server machine: kit-monitor, kit-send, the

@@ -17,13 +17,18 @@ import os
 import re
 import shutil
 import subprocess
-import tempfile
+import sys
 from dataclasses import dataclass, field
 
 import launcher
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(TOP, "scripts"))
+import debian_parts  # noqa: E402
+
+# Debian's packages of the VM besides its kernel.
+PACKAGES = ["busybox-static", "can-utils", "libc6"]
 # Modules the cases rely on; what they depend on is added, in load order.
 MODULES = ["can", "can-raw", "can-dev", "vcan", "uinput", "evdev", "fuse", "cuse"]
 # And for a board with a LAN: its network card is on virtio-mmio (the virt board's PCIe window is
@@ -78,38 +83,12 @@ def _header(board, name, key):
 
 def get_parts():
     """Debian's armhf parts of the VM, each package unpacked in a folder of its own: the kernel
-    (as "kernel"), busybox-static, can-utils, libc6; and a stamp of their versions."""
-    # Stand-in until the fetching module lands: the packages through scripts/armhf-apt.
-    cache = os.environ.get("KIT_TARGET_CACHE") or os.path.join(
-        os.environ.get("XDG_CACHE_HOME") or os.path.join(os.environ.get("HOME", "/root"), ".cache"), "railkit-target")
-    os.makedirs(cache, exist_ok=True)
-    apt = os.path.join(TOP, "scripts/armhf-apt")
-
-    def candidate(pkg):
-        out = subprocess.run([apt, "apt-cache", "policy", pkg], capture_output=True, text=True).stdout
-        m = re.search(r"Candidate: (\S+)", out)
-        return m.group(1) if m and m.group(1) != "(none)" else None
-    deps = subprocess.run([apt, "apt-cache", "depends", "linux-image-armmp"], capture_output=True, text=True).stdout
-    kernel = re.search(r"Depends: (linux-image-[0-9][^:\s]*)", deps).group(1)
-    wanted = [("kernel", kernel, candidate(kernel))] + [(p, p, candidate(p)) for p in ("busybox-static", "can-utils", "libc6")]
-    stamp = "".join("%s %s\n" % (pkg, version) for _, pkg, version in wanted)
-    import hashlib
-    tree = os.path.join(cache, "parts-" + hashlib.md5(stamp.encode()).hexdigest()[:12])
-    if os.path.exists(os.path.join(tree, "stamp")):
-        return tree
-    tmp = tempfile.mkdtemp(dir=cache, prefix="parts-fetch.")
-    os.makedirs(os.path.join(tmp, "tree"))
+    that linux-image-armmp names (with its modules.dep), busybox-static, can-utils, libc6; and a
+    stamp of their versions (scripts/debian_parts.py)."""
     try:
-        subprocess.run([apt, "apt-get", "download", "-q"] + ["%s=%s" % (p, v) for _, p, v in wanted], cwd=tmp, check=True)
-        for name, pkg, _ in wanted:
-            deb = glob.glob(os.path.join(tmp, pkg + "_*.deb"))[0]
-            subprocess.run(["dpkg-deb", "-x", deb, os.path.join(tmp, "tree", name)], check=True)
-        with open(os.path.join(tmp, "tree/stamp"), "w") as f:
-            f.write(stamp)
-        os.rename(os.path.join(tmp, "tree"), tree)
-    finally:
-        shutil.rmtree(tmp, ignore_errors=True)
-    return tree
+        return debian_parts.get("armhf", "vm", ["linux-image-armmp^"] + PACKAGES)
+    except debian_parts.Failure as why:
+        launcher.die(str(why))
 
 
 # --- assemble the initramfs -------------------------------------------------------------------
@@ -183,13 +162,7 @@ def pack_initramfs(stage, out):
 
 
 def kernel_moddir(parts):
-    """The kernel package's module folder, with the modules.dep that Debian leaves to depmod at
-    install time (made here once; depmod writes each file whole, so two runs may race)."""
-    moddir = glob.glob(os.path.join(parts, "kernel/lib/modules/*/"))[0]
-    if not os.path.exists(os.path.join(moddir, "modules.dep")):
-        subprocess.run(["depmod", "-b", os.path.join(parts, "kernel"), os.path.basename(moddir.rstrip("/"))],
-                       check=True)
-    return moddir
+    return glob.glob(os.path.join(parts, "linux-image-armmp/lib/modules/*/"))[0]
 
 
 def assemble_initramfs(board, parts):
@@ -304,7 +277,7 @@ def boot(run, board, parts=None):
                  % (kernel, board.cpus, "%ds" % limit if limit else "none", os.path.join(board.work, "console.log")))
     # Plain emulation on purpose: KVM hangs at boot on these machines.
     run.qemu(["-M", "virt", "-m", str(RAM_MIB), "-smp", str(board.cpus), "-nographic", "-no-reboot", *nic,
-              *bus_args, *board.qemu_args, "-kernel", glob.glob(os.path.join(parts, "kernel/boot/vmlinuz-*"))[0],
+              *bus_args, *board.qemu_args, "-kernel", glob.glob(os.path.join(parts, "linux-image-armmp/boot/vmlinuz-*"))[0],
               "-initrd", os.path.join(board.work, "initrd.gz"), "-append", kernel_command_line(board)],
              log=os.path.join(board.work, "console.log"), echo=board.echo, limit=limit)
 

@@ -5,19 +5,25 @@ set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
 set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
 # Test binaries (and GoogleTest's discovery) run here under user-mode emulation.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm-static -L /usr/arm-linux-gnueabihf)
-# The board's libraries (GoogleTest, static libfuse3) come from Debian's armhf packages unpacked
-# into a folder of our own by scripts/armhf-sysroot, not from this machine's package system.
+# The board's libraries (GoogleTest, static libfuse3) come from Debian's armhf packages, each
+# unpacked into a folder of its own by scripts/debian_parts.py (`make deps-armhf`, set "sysroot"),
+# not from this machine's package system.
 if(NOT KIT_ARMHF_SYSROOT)
-  if(DEFINED ENV{KIT_ARMHF_CACHE})
-    set(KIT_ARMHF_SYSROOT "$ENV{KIT_ARMHF_CACHE}/sysroot")
+  if(DEFINED ENV{KIT_PARTS_CACHE})
+    set(KIT_ARMHF_SYSROOT "$ENV{KIT_PARTS_CACHE}/armhf-sysroot")
   elseif(DEFINED ENV{XDG_CACHE_HOME})
-    set(KIT_ARMHF_SYSROOT "$ENV{XDG_CACHE_HOME}/railkit-armhf/sysroot")
+    set(KIT_ARMHF_SYSROOT "$ENV{XDG_CACHE_HOME}/railkit-parts/armhf-sysroot")
   else()
-    set(KIT_ARMHF_SYSROOT "$ENV{HOME}/.cache/railkit-armhf/sysroot")
+    set(KIT_ARMHF_SYSROOT "$ENV{HOME}/.cache/railkit-parts/armhf-sysroot")
   endif()
 endif()
-set(KIT_ARMHF_SYSROOT "${KIT_ARMHF_SYSROOT}" CACHE PATH "The board's libraries (scripts/armhf-sysroot)")
-list(APPEND CMAKE_FIND_ROOT_PATH "${KIT_ARMHF_SYSROOT}")
+set(KIT_ARMHF_SYSROOT "${KIT_ARMHF_SYSROOT}" CACHE PATH "The board's libraries (scripts/debian_parts.py)")
+file(GLOB kit_armhf_packages LIST_DIRECTORIES true "${KIT_ARMHF_SYSROOT}/*")
+foreach(package IN LISTS kit_armhf_packages)
+  if(IS_DIRECTORY "${package}")
+    list(APPEND CMAKE_FIND_ROOT_PATH "${package}")
+  endif()
+endforeach()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 # GCC's notes on the argument passing change of GCC 7.1 concern code built before 2017.
 set(CMAKE_CXX_FLAGS_INIT "-Wno-psabi")

@@ -27,8 +27,8 @@ tar -C "$top" --exclude=./build --exclude=./.git --exclude=./.cache -cf - . | ta
 
 # dh_shlibdeps learns the board's C library from its packages unpacked, not installed here.
 if [ "$arch" = armhf ] && [ "$(dpkg --print-architecture)" != armhf ]; then
-    sysroot=$("$top/scripts/armhf-sysroot")
-    KIT_SHLIBDEPS_DIRS=$(ls -d "$sysroot"/shlibs/*/ | tr '\n' ' ')
+    shlibs=$("$top/scripts/debian_parts.py" get --control armhf shlibs libc6 libgcc-s1)
+    KIT_SHLIBDEPS_DIRS=$(ls -d "$shlibs"/*/ | tr '\n' ' ')
     export KIT_SHLIBDEPS_DIRS
 fi
 

@@ -81,6 +81,17 @@ class BrokenIndex(unittest.TestCase):
         self.assertIn("Candidate: 1.0", good)
         self.assertNotIn("Candidate: 1.0", self.run_apt("apt-cache", "policy", "kit-probe-broken").stdout)
 
+    def test_a_killed_refresh_is_an_error(self):
+        # The good suite alone, apt-get killed once its lists came: by a hook run after them, in a
+        # child of apt-get.
+        good = os.path.join(self.dir, "etc/good.list")
+        with open(os.path.join(self.dir, "etc/sources.list")) as f, open(good, "w") as g:
+            g.write(f.readline())
+        p = self.run_apt(REFRESH, "-o", "Dir::Etc::sourcelist=" + good,
+                         "-o", "APT::Update::Post-Invoke::=kill -KILL $(ps -o ppid= -p $PPID)")
+        self.assertEqual(p.returncode, 1, p.stderr)
+        self.assertIn("apt-refresh: error: apt-get update failed (exit 137)", p.stderr)
+
 
 if __name__ == "__main__":
     unittest.main()
