@@ -96,3 +96,18 @@ figure() {
     echo "KIT-FIGURE $*" >/dev/console
     echo "$*"
 }
+
+# ir_receiver PROTOCOL...: switches on the kernel's decoders for PROTOCOLs (nec, rc-5, ...) of
+# the board's IR receiver (rc-loopback: what ir-ctl -d $lirc sends comes back as received
+# pulses); sets $lirc and $event, the input device that rc-core makes, for ir-throttle -r.
+ir_receiver() {
+    rc=$(grep -l "rc-core loopback device" /sys/class/rc/rc*/input*/name | head -n 1)
+    rc=${rc%/input*}
+    [ -n "$rc" ] || fail "no IR receiver (rc-loopback)"
+    for protocol in "$@"; do
+        echo "+$protocol" >"$rc/protocols" || fail "$rc: no decoder for $protocol"
+    done
+    lirc=/dev/$(ls "$rc" | grep '^lirc')
+    event=/dev/input/$(ls "$rc"/input*/ | grep '^event')
+    [ -c "$lirc" ] && [ -c "$event" ] || fail "$rc: no $lirc or $event"
+}
