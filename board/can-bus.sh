@@ -11,9 +11,15 @@
 #   can_bus_check LOG   after the run: prints what the board's adapter saw, and fails if it took a
 #                       frame that it had to refuse, or was not given 250 kbit/s and opened first
 #
-# Unplugging an adapter and plugging it in again: qemu's monitor (device_del board-adapter, then
-# device_add virtconsole,chardev=board-line,id=board-adapter) takes /dev/hvc0 away, and with it
-# the kernel's can0, as pulling a USB adapter does; slcand must then be started again.
+# Unplugging the board's adapter and plugging it in again, through qemu's monitor (QMP, e.g.
+# KIT_TARGET_QEMU_ARGS="-qmp unix:PATH,server=on,wait=off"), as pulling a USB adapter does:
+#   device_del {id: board-adapter}        the kernel hangs up /dev/hvc0: can0 goes away
+#   chardev-remove {id: board-line}       slcan-bus logs "board unplugged"
+#   chardev-add {id: board-line, backend: {type: socket, data: {addr: {type: unix,
+#                data: {path: WORK/can-board.sock}}, server: false}}}     "board plugged in", fresh
+#   device_add {driver: virtconsole, chardev: board-line, id: board-adapter}   /dev/hvc0 again
+# The new /dev/hvc0 opens only once every holder of the old one closed it: the slcand that made
+# can0 must be stopped after the unplug (it does not end by itself), and started again after.
 
 can_bus_pid=
 can_bus_args=()
