@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The board's CAN bus, for a runner of the VM (board/run sources this file): slcan-bus on this
 # machine (board/slcan_bus.cpp) with two serial-line CAN adapters on it, each a virtio console
 # of the VM joined to a Unix socket of slcan-bus: the board's own adapter (/dev/hvc0, which
@@ -35,7 +36,7 @@ can_bus_start() {
     [ "$ready" = ready ] || die "slcan-bus did not start (see above)"
     # On virtio-mmio, as the network card: the virt board's PCIe window is out of this kernel's
     # reach. Consoles get /dev/hvc0, hvc1 in this order.
-    # shellcheck disable=SC2054 # qemu's own comma-separated options
+    # shellcheck disable=SC2054,SC2034 # qemu's own comma-separated options; board/run uses them
     can_bus_args=(-device virtio-serial-device
         -chardev "socket,id=board-line,path=$work/can-board.sock"
         -device virtconsole,chardev=board-line,id=board-adapter

@@ -107,7 +107,7 @@ ir_receiver() {
     for protocol in "$@"; do
         echo "+$protocol" >"$rc/protocols" || fail "$rc: no decoder for $protocol"
     done
-    lirc=/dev/$(ls "$rc" | grep '^lirc')
-    event=/dev/input/$(ls "$rc"/input*/ | grep '^event')
+    for lirc in "$rc"/lirc*; do lirc=/dev/${lirc##*/}; done
+    for event in "$rc"/input*/event*; do event=/dev/input/${event##*/}; done
     [ -c "$lirc" ] && [ -c "$event" ] || fail "$rc: no $lirc or $event"
 }
