@@ -1,8 +1,9 @@
 # ir-throttle on the board's IR path: ir-ctl sends a remote's pulses through rc-loopback, the
 # kernel's NEC and RC-5 decoders make scan codes of them on rc-core's input device, and each
 # key that comes 250 ms or more after the last one sends its frame on can0, the board's
-# serial-line adapter: the driver's echo takes it to can-bridge on the same can0 (its datagram),
-# the adapter to the layout (candump on can1). Two presses 100 ms apart, a NEC key held (its
+# serial-line adapter: the local echo takes it to can-bridge on the same can0 (its datagram; slcan
+# does not echo itself, so the CAN layer does, as it sends), the adapter to the layout (candump
+# on can1). Two presses 100 ms apart, a NEC key held (its
 # decoder's repeats) and an RC-5 key held (its frame again, same toggle) act once each. A second
 # reader of the input device holds the kernel's own time stamps, to show how the keys came.
 # When the receiver goes away, ir-throttle ends with "error reading IR device: ..." and status 1.
