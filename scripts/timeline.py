@@ -62,10 +62,13 @@ def write(path, changes, bounces, keys, frames, title):
                        % (x(t), key_row - 11, code))
         last = t
     out.append('<text x="%d" y="%d" text-anchor="end">CAN adapter (can0)</text>' % (LEFT - 10, frame_row + 4))
+    shown = -1e9  # where the last label went: one close to it goes a line lower
     for t, label, token in frames:
         out.append('<rect x="%.1f" y="%d" width="5" height="12" fill="#00838f"><title>%s</title></rect>' % (x(t) - 2.5, frame_row - 6, escape(token)))
+        y = frame_row + (28 if x(t) - shown < 40 else 16)
+        shown = x(t) if y == frame_row + 16 else shown
         out.append('<text x="%.1f" y="%d" font-size="10" fill="#00838f" transform="rotate(25 %.1f %d)">%s</text>'
-                   % (x(t), frame_row + 16, x(t), frame_row + 16, escape(label)))
+                   % (x(t), y, x(t), y, escape(label)))
     # Each frame with the key press it came from (the throttle acts within its 250 ms guard).
     for t, _, _ in frames:
         press = max((k for k, _ in keys if 0 <= t - k < 0.25), default=None)
