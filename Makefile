@@ -56,11 +56,12 @@ build-armhf: deps-armhf
 	cmake --build --preset armhf -j$$(nproc)
 
 # The qemu plugin that plays the virtual board's S88 bus, a host library built against qemu's
-# plugin header (fetched once from Debian's qemu source package, board/qemu-plugin-header).
+# plugin header (fetched once from Debian's qemu source package, board/qemu-plugin-header), and
+# slcan-bus, which plays its CAN adapters.
 plugin: deps deps-armhf
 	board/qemu-plugin-header >/dev/null
 	cmake --preset default
-	cmake --build --preset default --target s88-bus-plugin
+	cmake --build --preset default --target s88-bus-plugin slcan-bus
 
 # The kit on a virtual board: the armhf VM with a LAN, this machine as its server (scripts/demo).
 demo: build build-armhf plugin

@@ -20,6 +20,7 @@ import subprocess
 import sys
 from dataclasses import dataclass, field
 
+import can_bus
 import launcher
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -27,14 +28,18 @@ TOP = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(TOP, "scripts"))
 import debian_parts  # noqa: E402
 
-# Debian's packages of the VM besides its kernel.
-PACKAGES = ["busybox-static", "can-utils", "libc6"]
-# Modules the cases rely on; what they depend on is added, in load order.
-MODULES = ["can", "can-raw", "can-dev", "vcan", "uinput", "evdev", "fuse", "cuse"]
+# Debian's packages of the VM besides its kernel (of v4l-utils, ir-ctl alone, which needs only
+# the C library).
+PACKAGES = ["busybox-static", "can-utils", "libc6", "v4l-utils"]
+# Modules the cases rely on; what they depend on is added, in load order. The board's CAN
+# interface is the kernel's slcan on a virtio console (board/can_bus.py); its IR receiver
+# rc-loopback with the NEC and RC-5 decoders.
+MODULES = ["can", "can-raw", "can-dev", "vcan", "evdev", "fuse", "cuse", "virtio_mmio", "virtio_console", "slcan",
+           "rc-core", "rc-loopback", "ir-nec-decoder", "ir-rc5-decoder"]
 # And for a board with a LAN: its network card is on virtio-mmio (the virt board's PCIe window is
 # out of reach of this 32-bit kernel).
 NET_MODULES = ["virtio_mmio", "virtio_net"]
-CAN_TOOLS = ["cansend", "candump", "cangen", "canplayer", "cansequence", "canbusload"]
+CAN_TOOLS = ["cansend", "candump", "cangen", "canplayer", "cansequence", "canbusload", "slcand"]
 RAM_MIB = 256
 
 
@@ -174,6 +179,8 @@ def assemble_initramfs(board, parts):
     shutil.copy(os.path.join(parts, "busybox-static/bin/busybox"), os.path.join(stage, "bin"))
     for tool in CAN_TOOLS:
         shutil.copy(os.path.join(parts, "can-utils/usr/bin", tool), os.path.join(stage, "usr/bin"))
+    # The remote's key presses as pulses.
+    shutil.copy(os.path.join(parts, "v4l-utils/usr/bin/ir-ctl"), os.path.join(stage, "usr/bin"))
     shutil.copytree(os.path.join(parts, "libc6/lib"), os.path.join(stage, "lib"), symlinks=True,
                     dirs_exist_ok=True)
     stage_modules(kernel_moddir(parts), MODULES + (NET_MODULES if board.net is not None else []), stage)
@@ -249,7 +256,8 @@ def boot(run, board, parts=None):
     if not shutil.which("qemu-system-arm"):
         launcher.die("qemu-system-arm is missing (make check-target installs it)")
     os.makedirs(board.work, exist_ok=True)
-    for old in glob.glob(os.path.join(board.work, "s88-bus.log")) + glob.glob(os.path.join(board.work, "s88-bus-*.vcd")):
+    for old in glob.glob(os.path.join(board.work, "s88-bus.log")) + glob.glob(os.path.join(board.work, "s88-bus-*.vcd")) \
+            + glob.glob(os.path.join(board.work, "can-bus.log")):
         os.remove(old)  # an earlier run's: whoever reads them reads this one's, or none
     parts = parts or get_parts()
     buses = bus_scripts(board)
@@ -267,6 +275,7 @@ def boot(run, board, parts=None):
     assemble_initramfs(board, parts)
     if buses and bus_args:
         launcher.say("the S88 bus plugin plays %d bus script(s): %s" % (len(buses), " ".join(s.split()[0] for s in buses)))
+    can_args = can_bus.start(run, board.work)
     nic = ["-nic", "none"]
     if board.net is not None:
         nic = ["-netdev", ",".join(["user", "id=lan"] + board.net), "-device", "virtio-net-device,netdev=lan"]
@@ -277,7 +286,7 @@ def boot(run, board, parts=None):
                  % (kernel, board.cpus, "%ds" % limit if limit else "none", os.path.join(board.work, "console.log")))
     # Plain emulation on purpose: KVM hangs at boot on these machines.
     run.qemu(["-M", "virt", "-m", str(RAM_MIB), "-smp", str(board.cpus), "-nographic", "-no-reboot", *nic,
-              *bus_args, *board.qemu_args, "-kernel", glob.glob(os.path.join(parts, "linux-image-armmp/boot/vmlinuz-*"))[0],
+              *bus_args, *can_args, *board.qemu_args, "-kernel", glob.glob(os.path.join(parts, "linux-image-armmp/boot/vmlinuz-*"))[0],
               "-initrd", os.path.join(board.work, "initrd.gz"), "-append", kernel_command_line(board)],
              log=os.path.join(board.work, "console.log"), echo=board.echo, limit=limit)
 
@@ -342,6 +351,7 @@ def report(board, run):
         if verdicts[name] == "FAIL":
             say(outputs[name][0][len("KIT-RESULT "):])
     failed += bus_report(board)
+    failed += can_bus.check(os.path.join(board.work, "can-bus.log"))
     launcher.say(summary(passed, failed, skipped), raw=True)
     return failed
 

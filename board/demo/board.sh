@@ -3,12 +3,15 @@
 #   - s88-reporter, two modules at the default microtiming, on the S88 bus that the emulator plays
 #     (the bus script "train" that scripts/demo or scripts/board gives: a train run with contact
 #     bounce);
-#   - ir-throttle on a uinput remote that plays key presses, on vcan0;
-#   - can-bridge between vcan0 and the LAN, so the throttle's frames reach the server;
+#   - ir-throttle on the IR receiver (rc-loopback with the kernel's NEC decoder), whose remote
+#     ir-ctl plays, on can0, the board's serial-line CAN adapter;
+#   - can-bridge between can0 and the LAN, so the throttle's frames reach the server;
 #   - event-beacon every 5 s.
-# candump shows the bus on the console. Lines for the host side start with "board: "; at the end
-# the reporter's trace follows as "demo-trace: " (the bus's change log is the emulator's,
-# BUILD_DIR/demo/s88-bus.log). The kernel command line sets the run: railkit.demo=SECONDS (0: run
+# candump on can1, the layout's adapter, shows the bus on the console. Lines for the host side
+# start with "board: "; at the end the reporter's trace follows as "demo-trace: " (the bus's
+# change log is the emulator's, BUILD_DIR/demo/s88-bus.log) and the scan codes that the IR
+# decoder gave as "demo-key: SECONDS.MICROSECONDS CODE" (the kernel's time stamps). The kernel
+# command line sets the run: railkit.demo=SECONDS (0: run
 # until the VM is stopped, for `make board`), railkit.train=FIRST-LAST@CYCLE/PERIOD (the train run
 # of the bus script, whose end the board waits for), railkit.microtiming=USEC and
 # railkit.ports=S88,BEACON,FRAMES (the server's ports for s88-reporter, event-beacon and
@@ -42,38 +45,40 @@ s88-bus train >/dev/null || fail "no S88 bus"
 clock-echo -p 7656 &
 echo_pid=$!
 
-mkdir -p /dev/input
-# scripts/demo checks that exactly these reach the server, as loco frames (its THROTTLE).
-uinput-remote -g go -e end press=16 sleep=700 press=16 sleep=700 press=16 sleep=700 \
-    press=3 sleep=700 press=13 sleep=700 press=17 sleep=700 press=12 >remote 2>&1 &
-wait_for 10 grep -q '^event' remote
-event=$(head -n 1 remote)
-# shellcheck disable=SC2046 # major and minor number, two words
-[ -c "/dev/input/$event" ] || mknod "/dev/input/$event" c $(tr ':' ' ' <"/sys/class/input/$event/dev")
+# The remote speaks NEC; its scan codes as the decoder gives them, with the kernel's time stamps.
+ir_receiver nec
+dd if="$event" of=scans bs=16 2>/dev/null &
 
 # Started the way the guide starts them, with the server's address in place of br-lan (the
 # user-mode network has no broadcast) and -f as the units give it.
 s88_port=${ports%%,*} beacon_port=${ports#*,} frames_port=${ports##*,}
 beacon_port=${beacon_port%,*}
 start=$(elapsed)
-candump vcan0 >/dev/console &
-can-bridge -i vcan0 -b 10.0.2.2 -d $frames_port -f >bridge.trace 2>bridge.errors &
+candump can1 >/dev/console &
+can-bridge -i can0 -b 10.0.2.2 -d $frames_port -f >bridge.trace 2>bridge.errors &
 event-beacon -b 10.0.2.2 -p $beacon_port -i 5 -f >beacon.trace 2>beacon.errors &
-ir-throttle -i vcan0 -l 5 -r "/dev/input/$event" >throttle.lines 2>throttle.errors &
+ir-throttle -i can0 -l 5 -r "$event" >throttle.lines 2>throttle.errors &
 throttle=$!
 # shellcheck disable=SC2086
 s88-reporter -b 10.0.2.2 -p $s88_port -m 2 $microtiming -f >reporter.trace 2>reporter.errors &
 reporter=$!
-say "ready: s88-reporter -b 10.0.2.2 -p $s88_port -m 2${microtiming:+ $microtiming}, can-bridge -i vcan0 -b 10.0.2.2 -d $frames_port, event-beacon -b 10.0.2.2 -p $beacon_port -i 5, ir-throttle -i vcan0 -l 5 -r /dev/input/$event; the emulator plays the bus \"train\""
+say "ready: s88-reporter -b 10.0.2.2 -p $s88_port -m 2${microtiming:+ $microtiming}, can-bridge -i can0 -b 10.0.2.2 -d $frames_port, event-beacon -b 10.0.2.2 -p $beacon_port -i 5, ir-throttle -i can0 -l 5 -r $event; the emulator plays the bus \"train\""
 
 if [ "$seconds" = 0 ]; then
     say "running until the VM is stopped"
     while :; do sleep 3600; done
 fi
 sleep $((seconds / 3))
-say "the remote plays: speed + 3 times, function 3, direction, speed -, start/stop"
-touch go
-wait_for 20 grep -q '^played' remote
+say "the remote plays: speed + 3 times (the first held), function 3, direction, speed -, start/stop"
+# scripts/demo checks that exactly these reach the server, as loco frames (its THROTTLE). A held
+# key sends its frame and then NEC's repeat code every 108 ms: the throttle acts once.
+for keys in "nec:0x10 gap:40000 nec-repeat gap:96000 nec-repeat" "nec:0x10" "nec:0x10" "nec:0x03" \
+    "nec:0x0d" "nec:0x11" "nec:0x0c"; do
+    # shellcheck disable=SC2086 # one word a signal
+    ir_pulses $keys >keys
+    ir-ctl -d "$lirc" -s keys || say "ir-ctl $keys failed"
+    sleep 0.7
+done
 
 # The train run is over when its last contact is free again (data bytes 2-5: 00 LAST 01 00).
 last=$(printf '%02X' "$(echo "$train" | sed 's/^[0-9]*-\([0-9]*\)@.*/\1/')")
@@ -87,7 +92,6 @@ done
 kill $reporter $throttle
 wait $reporter $throttle 2>/dev/null
 s88-bus -d >/dev/null
-touch end
 say "train run over after $(($(elapsed) - start)) s; waiting for the server's second clock relation"
 say "sync"
 i=0
@@ -100,4 +104,6 @@ for name in reporter bridge beacon throttle; do
     [ -s $name.errors ] && say "$name: $(cat $name.errors)"
 done
 sed -n 's/^/demo-trace: /p' reporter.trace >/dev/console
+# EV_MSC MSC_SCAN records: seconds, microseconds, type and code as one word, the scan code.
+hexdump -v -e '4/4 "%u " "\n"' scans | awk '$3 == 262148 { printf "demo-key: %d.%06d %d\n", $1, $2, $4 }' >/dev/console
 say "done"

@@ -36,8 +36,9 @@ bridge_pid() {
     done
 }
 
-# start_relay bridge|null|zero|floor: the relay under test on vcan0, UDP in on 17654, out to
-# 17655; null and zero are can-bridge -f with its trace to /dev/null or /dev/zero.
+# start_relay bridge|null|zero|floor: the relay under test on vcan0 (which takes frames as fast
+# as they come, so that the rate is the relay's and not that of an adapter's serial line), UDP in
+# on 17654, out to 17655; null and zero are can-bridge -f with its trace to /dev/null or /dev/zero.
 start_relay() {
     relay_kind=$1
     if [ "$1" = bridge ]; then

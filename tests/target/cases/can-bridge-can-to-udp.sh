@@ -1,10 +1,11 @@
-# can-bridge -f: extended frames from the bus (cansend), 0 to 8 bytes and remote requests, reach
+# can-bridge -f on can0, the board's serial-line adapter: extended frames from the layout
+# (cansend on can1, the layout's adapter), 0 to 8 bytes and remote requests, reach
 # the UDP destination as exact 13-byte datagrams, one trace line each; standard frames are
 # dropped without a datagram, a trace line or a message. Data bytes past a frame's length keep
 # what the previous frame left in the buffer.
 . "$KIT_LIB"
 
-can-bridge -f -i vcan0 -l 17654 -d 17655 -b 127.0.0.1 >trace 2>errors &
+can-bridge -f -i can0 -l 17654 -d 17655 -b 127.0.0.1 >trace 2>errors &
 bridge=$!
 # Ready once its three sockets are open.
 wait_for 5 sh -c "[ \$(ls -l /proc/$bridge/fd | grep -c socket:) -ge 3 ]"
@@ -13,7 +14,7 @@ start_monitor got 17655
 for frame in 00000000# 00000001#11 00000002#1122 123#AABB 00000003#112233 00000004#11223344 \
     00000005#1122334455 00000006#112233445566 7FF#R 00000007#11223344556677 \
     1FFFFFFF#8899AABBCCDDEEFF 12345678#R 0ABCDEF0#R3 00000009#01 $LAST; do
-    cansend vcan0 $frame || fail "cansend $frame"
+    cansend can1 $frame || fail "cansend $frame"
 done
 stop_monitor got
 kill $bridge

@@ -9,16 +9,17 @@
 forward_for_a_while() {
     in_port=1764$2
     out_port=1765$2
-    # candump counts once its socket is on vcan0's receive list: frames sent before are not seen.
-    listeners=$(grep -c ' vcan0 ' /proc/net/can/rcvlist_all)
-    candump -L vcan0 >"bus-$1" &
+    # The gateway on can0, the board's serial-line adapter; candump on can1, the layout's,
+    # counts once its socket is on can1's receive list: frames sent before are not seen.
+    listeners=$(grep -c ' can1 ' /proc/net/can/rcvlist_all)
+    candump -L can1 >"bus-$1" &
     dump=$!
-    wait_for 10 sh -c "[ \$(grep -c ' vcan0 ' /proc/net/can/rcvlist_all) -gt $listeners ]"
+    wait_for 10 sh -c "[ \$(grep -c ' can1 ' /proc/net/can/rcvlist_all) -gt $listeners ]"
     start_monitor "lan-$1" $out_port -c 4 -t 20
     round=1
     while [ $round -le 4 ]; do
         kit-send -p $in_port 127.0.0.1 0000100$round#0$round || fail "kit-send failed"
-        cansend vcan0 0000200$round#0$round || fail "cansend failed"
+        cansend can1 0000200$round#0$round || fail "cansend failed"
         sleep 1
         round=$((round + 1))
     done
@@ -30,22 +31,22 @@ forward_for_a_while() {
 00 00 20 03 01 03 00 00 00 00 00 00 00
 00 00 20 04 01 04 00 00 00 00 00 00 00" "$(datagrams "lan-$1")"
     # The bridge's own frames and those of cansend; within a round either may come first.
-    expect_eq "$1: frames on the bus" "vcan0 00001001#01
-vcan0 00001002#02
-vcan0 00001003#03
-vcan0 00001004#04
-vcan0 00002001#01
-vcan0 00002002#02
-vcan0 00002003#03
-vcan0 00002004#04" "$(sed 's/^([0-9.]*) //' "bus-$1" | sort)"
+    expect_eq "$1: frames on the bus" "can1 00001001#01
+can1 00001002#02
+can1 00001003#03
+can1 00001004#04
+can1 00002001#01
+can1 00002002#02
+can1 00002003#03
+can1 00002004#04" "$(sed 's/^([0-9.]*) //' "bus-$1" | sort)"
 }
 
 # The parent returns once the daemon's sockets are open.
 expect_status "detached with standard input closed" 0 \
-    sh -c 'exec can-bridge -i vcan0 -l 17641 -d 17651 -b 127.0.0.1 <&-'
+    sh -c 'exec can-bridge -i can0 -l 17641 -d 17651 -b 127.0.0.1 <&-'
 forward_for_a_while stdin 1
 killall can-bridge
 
 expect_status "detached with all standard streams closed" 0 \
-    sh -c 'exec can-bridge -i vcan0 -l 17642 -d 17652 -b 127.0.0.1 <&- >&- 2>&-'
+    sh -c 'exec can-bridge -i can0 -l 17642 -d 17652 -b 127.0.0.1 <&- >&- 2>&-'
 forward_for_a_while all 2

@@ -1,14 +1,15 @@
-# can-bridge -f: 13-byte datagrams become extended frames on the bus (candump), flag bits in the
+# can-bridge -f on can0, the board's serial-line adapter: 13-byte datagrams become extended
+# frames on the bus (candump on can1, the layout's adapter), flag bits in the
 # top identifier bits stripped, all traced; datagrams of other lengths are refused with their
 # length; a length byte of 9 is refused by the CAN layer and reported, and still traced.
 . "$KIT_LIB"
 
-candump -L vcan0 >dump &
+candump -L can1 >dump &
 dump=$!
-can-bridge -f -i vcan0 -l 17654 -d 17655 -b 127.0.0.1 >trace 2>errors &
+wait_for 5 grep -q ' can1 ' /proc/net/can/rcvlist_all
+can-bridge -f -i can0 -l 17654 -d 17655 -b 127.0.0.1 >trace 2>errors &
 bridge=$!
 wait_for 5 sh -c "[ \$(ls -l /proc/$bridge/fd | grep -c socket:) -ge 3 ]"
-sleep 0.3
 
 send_hex 17654 \
     "00123456 02 aabb000000000000" \
@@ -20,13 +21,13 @@ send_hex 17654 \
     "00000042 09 0102030405060708" \
     "40000300 05 0000000001000000" || fail "udp-send failed"
 wait_for 5 sh -c "[ \$(grep -c . trace) -ge 5 ]"
-sleep 0.3
+wait_for 5 grep -q 00000300# dump
 kill $bridge $dump
 
-expect_eq "frames on the bus" "vcan0 00123456#AABB
-vcan0 00000001#
-vcan0 1FFFFFFF#0102030405060708
-vcan0 00000300#0000000001" "$(sed 's/^([0-9.]*) //' dump)"
+expect_eq "frames on the bus" "can1 00123456#AABB
+can1 00000001#
+can1 1FFFFFFF#0102030405060708
+can1 00000300#0000000001" "$(sed 's/^([0-9.]*) //' dump)"
 expect_eq "trace" "->CAN>UDP CANID 0x00123456   [2] aa bb
 ->CAN>UDP CANID 0x00000001   [0]
 ->CAN>UDP CANID 0x1FFFFFFF   [8] 01 02 03 04 05 06 07 08

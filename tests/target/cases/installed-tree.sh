@@ -54,16 +54,17 @@ wait $monitor_pid
 kill $reporter
 expect_eq "s88 test event" "00 23 03 00 08 00 00 00 20 01 00 00 00" "$(datagrams s88)"
 
-# can-bridge as its unit starts it, on vcan0: a CAN frame comes out on UDP port 7655.
+# can-bridge as its unit starts it, on can0: a frame from the layout (can1) comes out on UDP
+# port 7655.
 start_monitor bridged 7655 -c 1 -t 10
 read_unit can-bridge
-eval "set -- $exec_start" -i vcan0 -b 127.0.0.1
+eval "set -- $exec_start" -i can0 -b 127.0.0.1
 "$@" >/dev/null 2>>errors &
 bridge=$!
 # The bridge may not be bound yet: send until the frame is through.
 tries=40
 while kill -0 $monitor_pid 2>/dev/null && [ $tries -gt 0 ]; do
-    cansend vcan0 00123456#1122
+    cansend can1 00123456#1122
     sleep 0.1
     tries=$((tries - 1))
 done

@@ -26,5 +26,5 @@ measure() {
 
 measure s88-reporter -m 0 -f -b 127.0.0.1
 measure event-beacon -f -b 127.0.0.1
-measure can-bridge -f -i vcan0 -b 127.0.0.1
+measure can-bridge -f -i can0 -b 127.0.0.1
 [ -z "$over" ] || fail "above 2 MiB resident:$over"

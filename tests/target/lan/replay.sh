@@ -1,7 +1,8 @@
 # The board's side of tests/target/lan/run: a session that kit-monitor captured on the host is
-# replayed with canplayer into vcan0 here, and can-bridge carries it back to the host's monitor;
-# a frame that the host sends with kit-send, and one sent with python-can's bus.send(), must show
-# up in candump. Then a train runs over the emulator's S88 bus and s88-reporter sends its events
+# replayed with canplayer by the layout (can1, the layout's serial-line adapter) onto the bus,
+# and can-bridge on can0, the board's adapter, carries it back to the host's monitor; a frame
+# that the host sends with kit-send, and one sent with python-can's bus.send(), must show up in
+# candump on the layout's side. Then a train runs over the emulator's S88 bus and s88-reporter sends its events
 # to two ports of the host (python-can's bus.recv() and can.logger). The kernel command line
 # gives the host's ports: railkit.back=PORT (its monitor) railkit.log=PORT (TCP, the session log)
 # railkit.s88=PORT,PORT (the reporter's -p and -s).
@@ -24,10 +25,10 @@ ip link set eth0 up && ip addr add 10.0.2.15/24 dev eth0 && ip route add default
 nc 10.0.2.2 "$log" >session.log
 grep -q '^(' session.log || fail "no session log from the host: $(cat session.log)"
 
-candump vcan0 >bus.txt &
+candump can1 >bus.txt &
 # candump is ready once it shows a frame of ours (sent before the bridge, which would forward it).
-wait_for 20 sh -c 'cansend vcan0 1FFFFFFF#; grep -q 1FFFFFFF bus.txt'
-can-bridge -i vcan0 -b 10.0.2.2 -d "$back" -f >/dev/null 2>bridge.errors &
+wait_for 20 sh -c 'cansend can1 1FFFFFFF#; grep -q 1FFFFFFF bus.txt'
+can-bridge -i can0 -b 10.0.2.2 -d "$back" -f >/dev/null 2>bridge.errors &
 wait_for 10 grep -q ':1DE6 ' /proc/net/udp  # port 7654 is bound
 say "ready"
 wait_for 30 grep -q '00080300' bus.txt
@@ -46,8 +47,8 @@ say "train done: $(grep -c 'S88>UDP' reporter.trace) S88 events sent"
 
 # The host says when all frames are back, on port 7656.
 start_monitor end.txt 7656 -c 1 -t 60
-# The log names can0, as kit-monitor writes by default; canplayer maps it onto vcan0.
-canplayer -I session.log vcan0=can0 || fail "canplayer failed"
+# The log names can0, as kit-monitor writes by default; canplayer maps it onto the layout's can1.
+canplayer -I session.log can1=can0 || fail "canplayer failed"
 say "replayed $(grep -c '^(' session.log) frames"
 wait "$monitor_pid"
 grep -q hex= end.txt || fail "the host did not say it has them all"

@@ -1,5 +1,5 @@
 . "$KIT_LIB"
-expect_contains "vcan0" "UP" "$(ip link show vcan0)"
+expect_contains "can0" "UP" "$(ip link show can0)"
 expect_contains "mounts" " /dev/mem " "$(cat /proc/mounts)"
 ps >processes
 ! grep -q "sleep 1000" processes || fail "a process of an earlier case still runs"
