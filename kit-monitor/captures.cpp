@@ -88,12 +88,20 @@ static void write_batch(capture *c)
     if (c->count == 0)
         return;
     const size_t length = c->ends[c->count - 1];
-    ssize_t n = write(c->fd, c->bytes, length);
-    if (n >= 0 && (size_t)n == length) {
+    size_t done = 0;
+    int error = 0;
+    while (done < length && !error) {  // the rest of a write cut short tells why it was
+        ssize_t written = write(c->fd, c->bytes + done, length - done);
+        if (written > 0)
+            done += (size_t)written;
+        else if (written == 0 || errno != EINTR)
+            error = written == 0 ? ENOSPC : errno;
+    }
+    if (!error) {
         c->count = 0;
         return;
     }
-    int error = n < 0 ? errno : ENOSPC;
+    ssize_t n = (ssize_t)done;
     int whole = 0;
     while (n > 0 && whole < c->count && c->ends[whole] <= (size_t)n)
         whole++;

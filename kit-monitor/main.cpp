@@ -20,8 +20,9 @@
 #include <cstring>
 #include <sys/time.h>
 
-// At the end, standard output gets this long to take what is queued.
-constexpr double DRAIN_SECONDS = 0.3;
+// At the end, standard output gets this long to take what is queued; longer while it could take
+// more but the writer did not get the processor yet.
+constexpr double DRAIN_SECONDS = 0.3, DRAIN_BUSY_SECONDS = 3.0;
 // The kernel's drop counters are read at most this often, besides those each datagram brings.
 constexpr double DROPS_SECONDS = 0.2;
 // A signal's end also takes what already waits in the queues, for at most this long.
@@ -182,7 +183,7 @@ int main(int argc, char **argv)
         if (outputs[o]->end)
             outputs[o]->end(now);
     // What standard output did not take by now is lost: lines, or the log's frames.
-    const bool drained = stdout_drain(DRAIN_SECONDS);
+    const bool drained = stdout_drain(DRAIN_SECONDS, DRAIN_BUSY_SECONDS);
     if (!drained) {
         unsigned long unwritten = stdout_unwritten();
         if (settings.lines)
@@ -196,7 +197,7 @@ int main(int argc, char **argv)
     format_losses(losses, sizeof(losses));
     used = (size_t)snprintf(text, sizeof(text), "%s\n%s\n", summary, losses);
     // A summary that standard output does not take goes to standard error: it must be told.
-    if (out != stdout || !drained || !stdout_put(text, used) || !stdout_drain(DRAIN_SECONDS))
+    if (out != stdout || !drained || !stdout_put(text, used) || !stdout_drain(DRAIN_SECONDS, DRAIN_BUSY_SECONDS))
         fputs(text, stderr);
     return tally_lost() ? 1 : status;
 }

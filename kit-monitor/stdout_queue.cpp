@@ -103,26 +103,43 @@ bool stdout_idle()
     return idle;
 }
 
-bool stdout_drain(double seconds)
+// Waits on the condition until everything is written, standard output failed, or the
+// realtime clock passes until. Returns whether the queue is empty.
+static bool wait_written(const struct timespec *until)
 {
-    if (!started)
-        return true;
-    struct timespec until;
-    clock_gettime(CLOCK_REALTIME, &until);  // the condition variable's clock
-    until.tv_sec += (time_t)seconds;
-    until.tv_nsec += (long)((seconds - (double)(time_t)seconds) * 1e9);
-    if (until.tv_nsec >= 1000000000L) {
-        until.tv_sec++;
-        until.tv_nsec -= 1000000000L;
-    }
     pthread_mutex_lock(&lock);
     if (head != tail)
         pthread_cond_signal(&work);
-    while (head != tail && !failed && pthread_cond_timedwait(&written, &lock, &until) == 0) {
+    while (head != tail && !failed && pthread_cond_timedwait(&written, &lock, until) == 0) {
     }
     bool empty = head == tail;
     pthread_mutex_unlock(&lock);
     return empty;
+}
+
+static struct timespec realtime_in(double seconds)
+{
+    struct timespec at;
+    clock_gettime(CLOCK_REALTIME, &at);  // the condition variable's clock
+    long long ns = (long long)at.tv_nsec + (long long)(seconds * 1e9);
+    at.tv_sec += (time_t)(ns / 1000000000);
+    at.tv_nsec = (long)(ns % 1000000000);
+    return at;
+}
+
+bool stdout_drain(double seconds, double busy_seconds)
+{
+    if (!started)
+        return true;
+    struct timespec until = realtime_in(seconds);
+    if (wait_written(&until))
+        return true;
+    // Standard output takes more: it is this machine that is slow, not the reader.
+    struct pollfd out = {STDOUT_FILENO, POLLOUT, 0};
+    if (stdout_error()[0] || poll(&out, 1, 0) != 1 || !(out.revents & POLLOUT))
+        return false;
+    until = realtime_in(busy_seconds - seconds);
+    return wait_written(&until);
 }
 
 unsigned long stdout_unwritten()

@@ -21,9 +21,10 @@ void stdout_flush();
 // Whether everything queued has been written.
 bool stdout_idle();
 
-// Waits at most seconds until everything queued is written or standard output failed; returns
-// whether it was all written.
-bool stdout_drain(double seconds);
+// Waits at most seconds until everything queued is written or standard output failed, and up
+// to busy_seconds while standard output could take more (a busy machine, not a stalled
+// reader); returns whether it was all written.
+bool stdout_drain(double seconds, double busy_seconds);
 
 // The lines (newlines) queued and not written: at the end, they are lost.
 unsigned long stdout_unwritten();

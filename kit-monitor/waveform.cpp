@@ -40,12 +40,20 @@ size_t format_waveform_wire(unsigned contact, char *line, size_t size)
     return n < 0 ? 0 : (size_t)n < size ? (size_t)n : size - 1;
 }
 
+// The whole of it at at; the rest of a write cut short tells why it was (errno).
 static bool write_at(const void *data, size_t len, off_t at)
 {
-    ssize_t n = pwrite(fd, data, len, at);
-    if (n >= 0 && (size_t)n != len)
-        errno = ENOSPC;
-    return n >= 0 && (size_t)n == len;
+    for (size_t done = 0; done < len;) {
+        ssize_t n = pwrite(fd, (const char *)data + done, len - done, at + (off_t)done);
+        if (n > 0)
+            done += (size_t)n;
+        else if (n == 0 || errno != EINTR) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+    }
+    return true;
 }
 
 // The file keeps what was written whole: a change cut short at its end goes again.

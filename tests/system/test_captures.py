@@ -81,9 +81,10 @@ class Captures(unittest.TestCase):
                          (1, 5, "cannot write /dev/full: No space left on device; it gets no more frames\n"))
         self.assertEqual(lost(out), "2 frames not in /dev/full (No space left on device)")
         self.assertEqual(os.path.getsize(self.pcap), 24 + 2 * 32)  # the other capture went on
-        # A disk that fills in the middle of a record: the pcap ends after the second, the
-        # waveform after its header (the size of a run with no event). The limit's SIGXFSZ is
-        # left at its default: the monitor must not die of it.
+        # A file size limit reached in the middle of a record, as a full disk would be: the pcap
+        # ends after the second, the waveform after its header (the size of a run with no event),
+        # and the message names the limit. Its SIGXFSZ is left at its default: the monitor must
+        # not die of it.
         def run_on_small_disk(limit, *args):
             def small_disk():
                 resource.setrlimit(resource.RLIMIT_FSIZE, (limit,) * 2)
@@ -94,7 +95,7 @@ class Captures(unittest.TestCase):
                 send(port, frame)
             return m.communicate(timeout=5)[1], m.returncode
         self.assertEqual(run_on_small_disk(24 + 2 * 32 + 10, "-w", self.pcap, "-c", "3"),
-                         ("cannot write %s: No space left on device; it gets no more frames\n" % self.pcap, 1))
+                         ("cannot write %s: File too large; it gets no more frames\n" % self.pcap, 1))
         self.assertEqual(os.path.getsize(self.pcap), 24 + 2 * 32)
         self.assertEqual(run_on_small_disk(24 + 2 * 32, "-w", self.pcap, "-c", "3"),
                          ("cannot write %s: File too large; it gets no more frames\n" % self.pcap, 1))
@@ -103,7 +104,7 @@ class Captures(unittest.TestCase):
         with open(vcd, "rb") as f:
             header = f.read().index(b"$enddefinitions $end\n") + 21
         self.assertEqual(run_on_small_disk(header + 5, "-V", vcd, "-c", "1"),
-                         ("cannot write %s: No space left on device; it gets no more frames\n" % vcd, 1))
+                         ("cannot write %s: File too large; it gets no more frames\n" % vcd, 1))
         self.assertEqual(os.path.getsize(vcd), header)
 
     def test_closed_standard_output_stays_out_of_the_capture(self):
