@@ -3,6 +3,8 @@ when its standard output stalls or fills, and when the kernel drops datagrams it
 import json
 import os
 import re
+import select
+import shutil
 import signal
 import socket
 import subprocess
@@ -12,6 +14,26 @@ import unittest
 import urllib.request
 
 import kit
+
+
+class Reader:
+    """What a program writes into a pipe, read as it comes."""
+
+    def __init__(self, fd):
+        self.fd, self.text = fd, ""
+
+    def until(self, pattern, seconds=10):
+        """Reads until the text so far matches pattern (multi-line); returns the match or None."""
+        end = time.monotonic() + seconds
+        while not re.search(pattern, self.text, re.M):
+            left = end - time.monotonic()
+            if left <= 0 or not select.select([self.fd], [], [], left)[0]:
+                return None
+            chunk = os.read(self.fd, 65536)
+            if not chunk:
+                return None
+            self.text += chunk.decode()
+        return re.search(pattern, self.text, re.M)
 
 
 def wait_until(what, seconds=10):
@@ -131,16 +153,49 @@ class Monitor(unittest.TestCase):
     def test_a_stalled_standard_output_holds_up_neither_captures_nor_the_end(self):
         port, = free_ports(1)
         directory = tempfile.mkdtemp(prefix="kit-monitor-")
+        self.addCleanup(shutil.rmtree, directory)
         pcap = os.path.join(directory, "s.pcap")
-        reader, writer = os.pipe()  # a pipe that nobody reads: less scrolled back, Ctrl-S
-        m = subprocess.Popen([kit.program("kit-monitor"), "-p", str(port), "-w", pcap], stdout=writer,
+        reader, writer = os.pipe()  # a pipe that is not read: less scrolled back, Ctrl-S
+        m = subprocess.Popen([kit.program("kit-monitor"), "-p", str(port), "-x", "-w", pcap], stdout=writer,
                              stderr=subprocess.PIPE, text=True)
         os.close(writer)
         self.addCleanup(os.close, reader)
         self.addCleanup(m.kill)
-        self.assertTrue(os.read(reader, 4096).startswith(b"listening"))  # and no more is read
-        flood(port, lambda: False, 3000)
-        self.assertTrue(wait_until(lambda: os.path.getsize(pcap) == 24 + 3000 * 32), os.path.getsize(pcap))
+        out = Reader(reader)
+        self.assertTrue(out.until(r"^listening"))
+        # 12,000 lines with -x are more than the pipe and the monitor's queue of 1 MiB hold.
+        for thousand in range(1, 13):
+            flood(port, lambda: False, 1000)
+            self.assertTrue(wait_until(lambda: os.path.getsize(pcap) == 24 + thousand * 32000),
+                            os.path.getsize(pcap))
+        # Read again, and send a frame each half second: the first of them that shows up comes after
+        # a line that says how many were left out.
+        gap, sent = None, 12000
+        while not gap and sent < 12060:
+            _frames.sendto(bytes.fromhex("00230300080000777700010000"), ("127.0.0.1", port))
+            sent += 1
+            gap = out.until(r"^\((\d+) lines not shown: standard output did not take them\)\n.* contact=30583 ", 0.5)
+        self.assertTrue(gap, out.text[-300:])
+        self.assertTrue(wait_until(lambda: os.path.getsize(pcap) == 24 + sent * 32))
+        m.send_signal(signal.SIGTERM)
+        self.assertTrue(out.until(r"^lost: .*\n"))
+        self.assertEqual(m.wait(timeout=5), 1)
+        self.assertEqual(summary(out.text)[0], sent)
+        # Every gap was marked, and they add up to the count.
+        gaps = re.findall(r"^\((\d+) lines not shown: standard output did not take them\)$", out.text, re.M)
+        self.assertEqual(lost(out.text), "%d lines not shown (standard output did not take them)"
+                         % sum(map(int, gaps)))
+
+    def test_the_end_does_not_wait_for_a_stalled_standard_output(self):
+        port, = free_ports(1)
+        reader, writer = os.pipe()  # read once, then never again
+        m = subprocess.Popen([kit.program("kit-monitor"), "-p", str(port)], stdout=writer,
+                             stderr=subprocess.PIPE, text=True)
+        os.close(writer)
+        self.addCleanup(os.close, reader)
+        self.addCleanup(m.kill)
+        self.assertTrue(Reader(reader).until(r"^listening"))
+        flood(port, lambda: False, 3000)  # more than the pipe holds
         m.send_signal(signal.SIGTERM)
         self.assertEqual(m.wait(timeout=5), 1)  # lines were lost
         err = m.stderr.read()
