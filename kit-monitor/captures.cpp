@@ -169,7 +169,7 @@ static void end(double now)
 
 const monitor_output *captures_output(const char *log_path, const char *pcap_path, const char *interface)
 {
-    static const monitor_output output = {take, flush, nullptr, nullptr, end};
+    static const monitor_output output = {take, flush, nullptr, nullptr, nullptr, end};
     log_interface = interface;
     if (log_path) {
         log_to_stdout = strcmp(log_path, "-") == 0;

@@ -56,6 +56,6 @@ static void take(const monitor_record *record)
 const monitor_output *lines_output(int hex)
 {
     with_hex = hex;
-    static const monitor_output output = {take, flush, nullptr, nullptr, flush};
+    static const monitor_output output = {take, flush, nullptr, nullptr, nullptr, flush};
     return &output;
 }

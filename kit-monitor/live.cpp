@@ -339,6 +339,6 @@ static void take(const monitor_record *record)
 
 const monitor_output *live_output()
 {
-    static const monitor_output output = {take, nullptr, nullptr, nullptr, nullptr};
+    static const monitor_output output = {take, nullptr, nullptr, nullptr, nullptr, nullptr};
     return &output;
 }

@@ -63,8 +63,13 @@ static long take_bursts(const int *sockets, int count, const fd_set *ready, long
     return taken;
 }
 
-static void flush_outputs(double now)
+// Serves the outputs whose descriptor the wait found ready (none without ready), then gives
+// each its turn to write what is due.
+static void flush_outputs(double now, const fd_set *ready)
 {
+    for (int o = 0; o < output_count; o++)
+        if (ready && outputs[o]->descriptor && FD_ISSET(outputs[o]->descriptor(), ready))
+            outputs[o]->serve(now);
     for (int o = 0; o < output_count; o++)
         if (outputs[o]->flush)
             outputs[o]->flush(now);
@@ -161,7 +166,7 @@ int main(int argc, char **argv)
             count_kernel_drops(fds, settings.port_count);
             drops_read = now;
         }
-        flush_outputs(now);
+        flush_outputs(now, n > 0 ? &ready : nullptr);
         if (taken)
             hold = full ? 0 : now + RECEIVE_PACE_SECONDS;
     }
@@ -178,7 +183,7 @@ int main(int argc, char **argv)
     count_kernel_drops(fds, settings.port_count);
 
     double now = monotonic_seconds();
-    flush_outputs(now);
+    flush_outputs(now, nullptr);
     for (int o = 0; o < output_count; o++)
         if (outputs[o]->end)
             outputs[o]->end(now);

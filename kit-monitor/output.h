@@ -9,13 +9,14 @@
 struct monitor_output {
     // One datagram, in the order they came.
     void (*take)(const monitor_record *record);
-    // A burst is in (or the time came, or the descriptor was ready): write, draw or serve what
-    // is due at now (monotonic seconds).
+    // After each wait (a burst is in, or the time came): write, draw or push what is due at now
+    // (monotonic seconds).
     void (*flush)(double now);
     // When flush must run again though no datagram comes; 0 for no need.
     double (*due)(double now);
-    // A descriptor to wait for beside the sockets, or -1.
+    // A descriptor to wait for beside the sockets, or -1; serve runs when the wait found it ready.
     int (*descriptor)();
+    void (*serve)(double now);
     // The run is over: last writes, close.
     void (*end)(double now);
 };

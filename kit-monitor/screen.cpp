@@ -64,6 +64,6 @@ static void end(double now)
 const monitor_output *screen_output()
 {
     terminal = isatty(STDOUT_FILENO);
-    static const monitor_output output = {take, flush, due, nullptr, end};
+    static const monitor_output output = {take, flush, due, nullptr, nullptr, end};
     return &output;
 }

@@ -186,6 +186,6 @@ static void end(double)
 
 const monitor_output *waveform_output(const char *path, const struct timeval *when)
 {
-    static const monitor_output output = {take, nullptr, nullptr, nullptr, end};
+    static const monitor_output output = {take, nullptr, nullptr, nullptr, nullptr, end};
     return open_waveform(path, when) < 0 ? nullptr : &output;
 }

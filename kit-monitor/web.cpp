@@ -36,6 +36,7 @@ static double pushed_at;
 static bool dirty;
 static char *state;               // the last /state, made at state_at
 static double state_at;
+static double served_by;          // when the library wants to run again; 0: when a request comes
 
 static json_t *module_json(const live_module *module, double now)
 {
@@ -298,8 +299,8 @@ static double due(double now)
 {
     double wake = 0;
     MHD_UNSIGNED_LONG_LONG ms;
-    if (MHD_get_timeout(daemon_, &ms) == MHD_YES)
-        wake = now + (double)ms / 1e3;
+    served_by = MHD_get_timeout(daemon_, &ms) == MHD_YES ? now + (double)ms / 1e3 : 0;
+    wake = served_by;
     if (streams_open()) {
         double push = pushed_at + (dirty ? WEB_PUSH_SECONDS : WEB_REFRESH_SECONDS);
         if (!wake || push < wake)
@@ -342,13 +343,22 @@ static void take(const monitor_record *)
     dirty = true;
 }
 
-static void flush(double now)
+// The connections' turn: requests, answers, time-outs.
+static void serve(double now)
 {
     now_ = now;
     MHD_run(daemon_);
+}
+
+// Between requests, the library runs when its time-outs are due and after a push; a burst of
+// datagrams alone does not wake it.
+static void flush(double now)
+{
     if (streams_open() && now >= pushed_at + (dirty ? WEB_PUSH_SECONDS : WEB_REFRESH_SECONDS)) {
         push(now);
-        MHD_run(daemon_);  // the resumed streams take it now
+        serve(now);  // the resumed streams take it now
+    } else if (served_by && now >= served_by) {
+        serve(now);
     }
 }
 
@@ -368,7 +378,7 @@ static void end(double)
 
 const monitor_output *web_output(const struct sockaddr_in *address)
 {
-    static const monitor_output output = {take, flush, due, descriptor, end};
+    static const monitor_output output = {take, flush, due, descriptor, serve, end};
     char where[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &address->sin_addr, where, sizeof(where));
     // Our own socket, so a port in use is named as such; reused at once after a restart.
