@@ -75,6 +75,94 @@ static void flush_outputs(double now, const fd_set *ready)
             outputs[o]->flush(now);
 }
 
+// "listening on UDP ports 15730 15731 7655, HTTP on 0.0.0.0:8080", on out.
+static void say_listening(const monitor_settings *settings, FILE *out)
+{
+    char text[512];
+    size_t used = 0;
+    put_text(text, sizeof(text), &used, "listening on UDP ports");
+    for (int i = 0; i < settings->port_count; i++)
+        put_text(text, sizeof(text), &used, " %u", settings->ports[i]);
+    char web_host[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &settings->web_address.sin_addr, web_host, sizeof(web_host));
+    if (settings->web)
+        put_text(text, sizeof(text), &used, ", HTTP on %s:%u", web_host, ntohs(settings->web_address.sin_port));
+    put_text(text, sizeof(text), &used, "\n");
+    if (out != stdout)
+        fputs(text, out);
+    else if (stdout_put(text, used))
+        stdout_flush();
+}
+
+// Hands the datagrams to the outputs until the count, the time or a signal ends the run, then
+// the ones that had already come. Returns 0, or 1 after a failed wait or receive.
+static int receive_until_the_end(const monitor_settings *settings, const int *fds, int fd_count)
+{
+    const double end = settings->seconds ? monotonic_seconds() + (double)settings->seconds : 0;
+    long received = 0;
+    double hold = 0;  // the sockets wait until then: a busy port is taken in bursts
+    double drops_read = 0;
+    const int ports = settings->port_count;
+    while (settings->count == 0 || received < settings->count) {
+        double now = monotonic_seconds(), wake = end;
+        for (int o = 0; o < output_count; o++) {
+            double due = outputs[o]->due ? outputs[o]->due(now) : 0;
+            if (due && (!wake || due < wake))
+                wake = due;
+        }
+        fd_set ready;
+        int n = wait_for_datagrams(fds, ports, fd_count, hold, wake, &ready);
+        if (n < 0)
+            return 1;
+        if (end_requested() || (end && monotonic_seconds() >= end))
+            break;
+        bool full = false;
+        long taken = n > 0 ? take_bursts(fds, ports, &ready, settings->count ? settings->count - received : -1, &full)
+                           : 0;
+        if (taken < 0)
+            return 1;
+        received += taken;
+        now = monotonic_seconds();
+        // Drops after the last datagram reach no datagram: the counters are read now and then.
+        if (now >= drops_read + DROPS_SECONDS) {
+            count_kernel_drops(fds, ports);
+            drops_read = now;
+        }
+        flush_outputs(now, n > 0 ? &ready : nullptr);
+        if (taken)
+            hold = full ? 0 : now + RECEIVE_PACE_SECONDS;
+    }
+    // What already came before the end is shown and captured too, unless a count ended it.
+    for (double stop = monotonic_seconds() + LAST_BURST_SECONDS;
+         (settings->count == 0 || received < settings->count) && monotonic_seconds() < stop;) {
+        bool full = false;
+        long taken = take_bursts(fds, ports, nullptr, settings->count ? settings->count - received : -1, &full);
+        if (taken <= 0)
+            break;
+        received += taken;
+    }
+    return 0;
+}
+
+// The summary and the losses, on out; on standard error when standard output does not take
+// them (a stalled reader): they must be told.
+static void say_what_came(const monitor_settings *settings, FILE *out, double seconds)
+{
+    // What standard output did not take by now is lost: lines, or the log's frames.
+    const bool drained = stdout_drain(DRAIN_SECONDS, DRAIN_BUSY_SECONDS);
+    if (!drained && settings->lines)
+        tally.lines_not_shown += stdout_unwritten();
+    else if (!drained && settings->log_path && strcmp(settings->log_path, "-") == 0)
+        tally.captures[CAPTURE_LOG].not_captured += stdout_unwritten();
+    snprintf(tally.stdout_why, sizeof(tally.stdout_why), "%s", stdout_error());
+    char summary[1024], losses[1024], text[sizeof(summary) + sizeof(losses) + 2];
+    format_summary(seconds, summary, sizeof(summary));
+    format_losses(losses, sizeof(losses));
+    size_t used = (size_t)snprintf(text, sizeof(text), "%s\n%s\n", summary, losses);
+    if (out != stdout || !drained || !stdout_put(text, used) || !stdout_drain(DRAIN_SECONDS, DRAIN_BUSY_SECONDS))
+        fputs(text, stderr);
+}
+
 int main(int argc, char **argv)
 {
     // Before any file is opened: started with standard output closed, the capture would get
@@ -117,92 +205,16 @@ int main(int argc, char **argv)
     catch_end_signals();  // before the line that says it is ready
     stdout_start();
     FILE *out = settings.lines || settings.live ? stdout : stderr;
-    char text[2048];
-    size_t used = 0;
-    put_text(text, sizeof(text), &used, "listening on UDP ports");
-    for (int i = 0; i < settings.port_count; i++)
-        put_text(text, sizeof(text), &used, " %u", settings.ports[i]);
-    char web_host[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &settings.web_address.sin_addr, web_host, sizeof(web_host));
-    if (settings.web)
-        put_text(text, sizeof(text), &used, ", HTTP on %s:%u", web_host, ntohs(settings.web_address.sin_port));
-    put_text(text, sizeof(text), &used, "\n");
-    if (out == stdout) {
-        stdout_put(text, used);
-        stdout_flush();
-    } else {
-        fputs(text, stderr);
-    }
+    say_listening(&settings, out);
 
-    const double start = monotonic_seconds(), end = settings.seconds ? start + (double)settings.seconds : 0;
-    long received = 0;
-    double hold = 0;  // the sockets wait until then: a busy port is taken in bursts
-    double drops_read = 0;
-    status = 0;
-    while (settings.count == 0 || received < settings.count) {
-        double now = monotonic_seconds(), wake = end;
-        for (int o = 0; o < output_count; o++) {
-            double due = outputs[o]->due ? outputs[o]->due(now) : 0;
-            if (due && (!wake || due < wake))
-                wake = due;
-        }
-        fd_set ready;
-        int n = wait_for_datagrams(fds, settings.port_count, fd_count, hold, wake, &ready);
-        if (n < 0)
-            status = 1;
-        if (n < 0 || end_requested() || (end && monotonic_seconds() >= end))
-            break;
-        bool full = false;
-        long taken = n > 0 ? take_bursts(fds, settings.port_count, &ready,
-                                         settings.count ? settings.count - received : -1, &full) : 0;
-        if (taken < 0) {
-            status = 1;
-            break;
-        }
-        received += taken;
-        now = monotonic_seconds();
-        // Drops after the last datagram reach no datagram: the counters are read now and then.
-        if (now >= drops_read + DROPS_SECONDS) {
-            count_kernel_drops(fds, settings.port_count);
-            drops_read = now;
-        }
-        flush_outputs(now, n > 0 ? &ready : nullptr);
-        if (taken)
-            hold = full ? 0 : now + RECEIVE_PACE_SECONDS;
-    }
-    // What already came before the end is shown and captured too, unless a count ended it.
-    for (double stop = monotonic_seconds() + LAST_BURST_SECONDS;
-         status == 0 && (settings.count == 0 || received < settings.count) && monotonic_seconds() < stop;) {
-        bool full = false;
-        long taken = take_bursts(fds, settings.port_count, nullptr,
-                                 settings.count ? settings.count - received : -1, &full);
-        if (taken <= 0)
-            break;
-        received += taken;
-    }
+    const double start = monotonic_seconds();
+    status = receive_until_the_end(&settings, fds, fd_count);
     count_kernel_drops(fds, settings.port_count);
-
     double now = monotonic_seconds();
     flush_outputs(now, nullptr);
     for (int o = 0; o < output_count; o++)
         if (outputs[o]->end)
             outputs[o]->end(now);
-    // What standard output did not take by now is lost: lines, or the log's frames.
-    const bool drained = stdout_drain(DRAIN_SECONDS, DRAIN_BUSY_SECONDS);
-    if (!drained) {
-        unsigned long unwritten = stdout_unwritten();
-        if (settings.lines)
-            tally.lines_not_shown += unwritten;
-        else if (settings.log_path && strcmp(settings.log_path, "-") == 0)
-            tally.captures[CAPTURE_LOG].not_captured += unwritten;
-    }
-    snprintf(tally.stdout_why, sizeof(tally.stdout_why), "%s", stdout_error());
-    char summary[1024], losses[1024];
-    format_summary(monotonic_seconds() - start, summary, sizeof(summary));
-    format_losses(losses, sizeof(losses));
-    used = (size_t)snprintf(text, sizeof(text), "%s\n%s\n", summary, losses);
-    // A summary that standard output does not take goes to standard error: it must be told.
-    if (out != stdout || !drained || !stdout_put(text, used) || !stdout_drain(DRAIN_SECONDS, DRAIN_BUSY_SECONDS))
-        fputs(text, stderr);
+    say_what_came(&settings, out, monotonic_seconds() - start);
     return tally_lost() ? 1 : status;
 }
