@@ -1,6 +1,8 @@
 #include "captures.h"
 
 #include "cantext.h"
+#include "stdout_queue.h"
+#include "tally.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -53,10 +55,22 @@ void format_pcap_record(const uint8_t *frame, const struct timeval *when, uint8_
     memcpy(can + 8, frame + 5, can[4]);
 }
 
+// One capture file and the records of the burst not yet written: their bytes, and where each
+// ends, so a write cut short by a full disk is taken back to a whole record.
+constexpr int BATCH_RECORDS = 256;
+
+struct capture {
+    int fd = -1;
+    capture_tally *tally;
+    char bytes[BATCH_RECORDS * LOG_LINE_SIZE];
+    size_t ends[BATCH_RECORDS];
+    int count;
+};
+
 // File-scope: the monitor has one log and one pcap for its whole run.
-static int log_fd = -1, pcap_fd = -1;
-static bool lost_frames;
-static const char *log_name, *pcap_name, *log_interface;
+static capture log_file, pcap_file;
+static bool log_to_stdout;
+static const char *log_interface;
 
 static int open_capture(const char *path)
 {
@@ -66,66 +80,116 @@ static int open_capture(const char *path)
     return fd;
 }
 
-// One write per record: a partial one (disk full) counts as failed, and is taken back where the
-// descriptor is a file, so that readers find whole records up to the end.
-static bool write_all(int fd, const void *data, size_t len)
+// Writes the batch with one write. Cut short (a full disk, a file size limit), the file is
+// taken back to the last whole record where it is a file (not a pipe), the records not written
+// are counted, and the capture stops with one line saying so.
+static void write_batch(capture *c)
 {
-    ssize_t n = write(fd, data, len);
-    if (n >= 0 && (size_t)n == len)
-        return true;
-    int error = n < 0 ? errno : ENOSPC;
-    off_t end = n > 0 ? lseek(fd, 0, SEEK_CUR) : -1;  // -1 as well for a pipe
-    if (end >= n && n > 0 && ftruncate(fd, end - n) < 0)
+    if (c->count == 0)
+        return;
+    const size_t length = c->ends[c->count - 1];
+    size_t done = 0;
+    int error = 0;
+    while (done < length && !error) {  // the rest of a write cut short tells why it was
+        ssize_t written = write(c->fd, c->bytes + done, length - done);
+        if (written > 0)
+            done += (size_t)written;
+        else if (written == 0 || errno != EINTR)
+            error = written == 0 ? ENOSPC : errno;
+    }
+    if (!error) {
+        c->count = 0;
+        return;
+    }
+    ssize_t n = (ssize_t)done;
+    int whole = 0;
+    while (n > 0 && whole < c->count && c->ends[whole] <= (size_t)n)
+        whole++;
+    size_t kept = whole ? c->ends[whole - 1] : 0;
+    off_t end = n > 0 ? lseek(c->fd, 0, SEEK_CUR) : -1;  // -1 as well for a pipe
+    if (n > 0 && (size_t)n > kept && end >= n && ftruncate(c->fd, end - (n - (off_t)kept)) < 0)
         error = errno;  // the file now ends in part of a record: say why
-    errno = error;
-    return false;
+    c->tally->not_captured += (unsigned long)(c->count - whole);
+    snprintf(c->tally->why, sizeof(c->tally->why), "%s", strerror(error));
+    fprintf(stderr, "cannot write %s: %s; it gets no more frames\n", c->tally->name, c->tally->why);
+    close(c->fd);
+    c->fd = -1;
+    c->count = 0;
 }
 
-int open_captures(const char *log_path, const char *pcap_path, const char *interface)
+static void add_record(capture *c, const void *data, size_t length)
 {
+    if (c->fd < 0) {
+        c->tally->not_captured++;
+        return;
+    }
+    size_t at = c->count ? c->ends[c->count - 1] : 0;
+    memcpy(c->bytes + at, data, length);
+    c->ends[c->count++] = at + length;
+    if (c->count == BATCH_RECORDS)
+        write_batch(c);
+}
+
+static void take(const monitor_record *record)
+{
+    if (record->length != FRAME_SIZE)
+        return;  // not a frame: in no capture
+    if (log_file.tally) {
+        char line[LOG_LINE_SIZE];
+        size_t length = format_log_line(record->bytes, &record->when, log_interface, line, sizeof(line));
+        if (!log_to_stdout)
+            add_record(&log_file, line, length);
+        else if (!stdout_put(line, length))
+            log_file.tally->not_captured++;
+    }
+    if (pcap_file.tally) {
+        uint8_t pcap[PCAP_RECORD_SIZE];
+        format_pcap_record(record->bytes, &record->when, pcap);
+        add_record(&pcap_file, pcap, sizeof(pcap));
+    }
+}
+
+static void flush(double)
+{
+    if (log_file.fd >= 0)
+        write_batch(&log_file);
+    if (pcap_file.fd >= 0)
+        write_batch(&pcap_file);
+    if (log_to_stdout)
+        stdout_flush();
+}
+
+static void end(double now)
+{
+    flush(now);
+    for (capture *c : {&log_file, &pcap_file})
+        if (c->fd >= 0 && c->fd != STDOUT_FILENO)
+            close(c->fd);
+}
+
+const monitor_output *captures_output(const char *log_path, const char *pcap_path, const char *interface)
+{
+    static const monitor_output output = {take, flush, nullptr, nullptr, nullptr, end};
     log_interface = interface;
     if (log_path) {
-        log_name = strcmp(log_path, "-") ? log_path : "standard output";
-        log_fd = strcmp(log_path, "-") ? open_capture(log_path) : STDOUT_FILENO;
-        if (log_fd < 0)
-            return -1;
+        log_to_stdout = strcmp(log_path, "-") == 0;
+        log_file.tally = &tally.captures[CAPTURE_LOG];
+        log_file.tally->name = log_to_stdout ? "standard output" : log_path;
+        if (!log_to_stdout && (log_file.fd = open_capture(log_path)) < 0)
+            return nullptr;
     }
     if (pcap_path) {
-        pcap_name = pcap_path;
-        pcap_fd = open_capture(pcap_path);
-        if (pcap_fd < 0)
-            return -1;
+        pcap_file.tally = &tally.captures[CAPTURE_PCAP];
+        pcap_file.tally->name = pcap_path;
+        if ((pcap_file.fd = open_capture(pcap_path)) < 0)
+            return nullptr;
         uint8_t header[PCAP_HEADER_SIZE];
         format_pcap_header(header);
-        if (!write_all(pcap_fd, header, sizeof(header))) {
-            fprintf(stderr, "cannot write %s: %s\n", pcap_path, strerror(errno));
-            return -1;
+        errno = 0;
+        if (write(pcap_file.fd, header, sizeof(header)) != (ssize_t)sizeof(header)) {
+            fprintf(stderr, "cannot write %s: %s\n", pcap_path, strerror(errno ? errno : ENOSPC));
+            return nullptr;
         }
     }
-    return 0;
-}
-
-static void write_or_give_up(int *fd, const char *name, const void *data, size_t len)
-{
-    if (*fd < 0 || write_all(*fd, data, len))
-        return;
-    fprintf(stderr, "cannot write %s: %s; it gets no more frames\n", name, strerror(errno));
-    *fd = -1;
-    lost_frames = true;
-}
-
-void capture_frame(const uint8_t *frame, const struct timeval *when)
-{
-    char line[LOG_LINE_SIZE];
-    if (log_fd >= 0)
-        write_or_give_up(&log_fd, log_name, line,
-                         format_log_line(frame, when, log_interface, line, sizeof(line)));
-    uint8_t record[PCAP_RECORD_SIZE];
-    format_pcap_record(frame, when, record);
-    write_or_give_up(&pcap_fd, pcap_name, record, sizeof(record));
-}
-
-bool captures_lost_frames()
-{
-    return lost_frames;
+    return &output;
 }

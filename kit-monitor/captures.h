@@ -1,7 +1,10 @@
 // kit-monitor's captures: every 13-byte datagram as a candump log line (-L) and as a pcap record
-// of link type 227, LINKTYPE_CAN_SOCKETCAN (-w), each written with one write() as it arrives, so
-// a killed monitor leaves files that canplayer, python-can and Wireshark read.
+// of link type 227, LINKTYPE_CAN_SOCKETCAN (-w). Each burst's records go out with one write()
+// per file, whole, so a killed monitor leaves files that canplayer, python-can and Wireshark
+// read up to the last burst.
 #pragma once
+
+#include "output.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,14 +30,6 @@ void format_pcap_header(uint8_t *header);
 //   00 23 03 00 | 08 | d0..d7 -> ... 80 23 03 00 08 00 00 00 d0 .. d7
 void format_pcap_record(const uint8_t *frame, const struct timeval *when, uint8_t *record);
 
-// Opens the captures asked for ("-" as log_path: standard output), the pcap with its header.
-// Returns 0, or -1 after "cannot write PATH: REASON".
-int open_captures(const char *log_path, const char *pcap_path, const char *interface);
-
-// Writes one frame to each open capture. A capture that cannot take it (disk full) gets one
-// line on stderr and no more frames, and a record written in part is cut off again (a file, not
-// a pipe), so the file ends on a whole one; the monitor goes on.
-void capture_frame(const uint8_t *frame, const struct timeval *when);
-
-// Whether a capture stopped taking frames: the monitor's run then ends with status 1.
-bool captures_lost_frames();
+// Opens the captures asked for ("-" as log_path: standard output, through its queue), the pcap
+// with its header. Returns the output, or null after "cannot write PATH: REASON".
+const monitor_output *captures_output(const char *log_path, const char *pcap_path, const char *interface);

@@ -1,6 +1,6 @@
 #include "waveform.h"
 
-#include "monitor.h"
+#include "tally.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,7 +17,8 @@ static off_t slots_at, end_at;  // where the first wire's slot is; the end of th
 static long long last_time = -1;
 static int wire_count;
 static uint16_t wires[WAVEFORM_MAX_WIRES];  // the contacts with a wire, in slot order
-static bool full_said, lost;
+static bool full_said;
+static capture_tally *lost = &tally.captures[CAPTURE_WAVEFORM];
 
 // A contact number in VCD identifier characters, '!' to '~' (base 94).
 static void put_id(unsigned contact, char *id)
@@ -39,28 +40,37 @@ size_t format_waveform_wire(unsigned contact, char *line, size_t size)
     return n < 0 ? 0 : (size_t)n < size ? (size_t)n : size - 1;
 }
 
+// The whole of it at at; the rest of a write cut short tells why it was (errno).
 static bool write_at(const void *data, size_t len, off_t at)
 {
-    ssize_t n = pwrite(fd, data, len, at);
-    if (n >= 0 && (size_t)n != len)
-        errno = ENOSPC;
-    return n >= 0 && (size_t)n == len;
+    for (size_t done = 0; done < len;) {
+        ssize_t n = pwrite(fd, (const char *)data + done, len - done, at + (off_t)done);
+        if (n > 0)
+            done += (size_t)n;
+        else if (n == 0 || errno != EINTR) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+    }
+    return true;
 }
 
 // The file keeps what was written whole: a change cut short at its end goes again.
 static void give_up()
 {
-    fprintf(stderr, "cannot write %s: %s; it gets no more frames\n", name, strerror(errno));
+    snprintf(lost->why, sizeof(lost->why), "%s", strerror(errno));
+    fprintf(stderr, "cannot write %s: %s; it gets no more frames\n", name, lost->why);
     if (ftruncate(fd, end_at) < 0)
         fprintf(stderr, "cannot write %s: %s\n", name, strerror(errno));
     close(fd);
     fd = -1;
-    lost = true;
 }
 
-int open_waveform(const char *path, const struct timeval *when)
+static int open_waveform(const char *path, const struct timeval *when)
 {
     name = path;
+    lost->name = path;
     start = *when;
     fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -110,6 +120,7 @@ static int wire_of(unsigned contact)
             fprintf(stderr, "%s holds %d contacts: contact %u and other new ones are left out\n",
                     name, WAVEFORM_MAX_WIRES, contact);
         full_said = true;
+        snprintf(lost->why, sizeof(lost->why), "it holds %d contacts", WAVEFORM_MAX_WIRES);
         return -1;
     }
     char line[WAVEFORM_SLOT_SIZE];
@@ -128,34 +139,43 @@ static long long time_of(const struct timeval *when)
     return t < last_time ? last_time : t;  // the clock was set back: keep the dump in order
 }
 
-void waveform_frame(const uint8_t *frame, const struct timeval *when)
+static void take(const monitor_record *record)
 {
-    if (fd < 0)
+    unsigned contact = record->values[S88_CONTACT], state = record->values[S88_NEW];
+    if (record->kind != KIND_S88_EVENT || contact == 0)
+        return;  // contact 0: a number that wrapped past 65535, on no module
+    int wire = fd < 0 ? -1 : wire_of(contact);
+    if (fd < 0) {  // the file stopped taking events
+        lost->not_captured++;
         return;
-    char text[MONITOR_TEXT_SIZE];
-    unsigned contact = (unsigned)frame[7] << 8 | frame[8];
-    if (decode_datagram(frame, 13, 0, text, sizeof(text)) != KIND_S88_EVENT || contact == 0 ||
-        wire_of(contact) < 0 || fd < 0)
+    }
+    if (wire < 0) {  // every slot taken: left out, said once
+        lost->not_captured++;
         return;
-    long long t = time_of(when);
+    }
+    long long t = time_of(&record->when);
     char id[4], change[64];
     put_id(contact, id);
-    int n = t == last_time ? snprintf(change, sizeof(change), "%u%s\n", frame[10], id)
-                           : snprintf(change, sizeof(change), "#%lld\n%u%s\n", t, frame[10], id);
+    int n = t == last_time ? snprintf(change, sizeof(change), "%u%s\n", state, id)
+                           : snprintf(change, sizeof(change), "#%lld\n%u%s\n", t, state, id);
     if (!write_at(change, (size_t)n, end_at)) {
         give_up();
+        lost->not_captured++;
         return;
     }
     end_at += n;
     last_time = t;
 }
 
-void close_waveform(const struct timeval *when)
+// The end of the run, as a last time stamp: readers draw the last change up to it.
+static void end(double)
 {
     if (fd < 0)
         return;
+    struct timeval when;
+    gettimeofday(&when, nullptr);
     char stamp[32];
-    long long t = time_of(when);
+    long long t = time_of(&when);
     int n = snprintf(stamp, sizeof(stamp), "#%lld\n", t > last_time ? t : last_time + 1);
     if (!write_at(stamp, (size_t)n, end_at))
         give_up();
@@ -164,7 +184,8 @@ void close_waveform(const struct timeval *when)
     fd = -1;
 }
 
-bool waveform_lost_events()
+const monitor_output *waveform_output(const char *path, const struct timeval *when)
 {
-    return lost;
+    static const monitor_output output = {take, nullptr, nullptr, nullptr, nullptr, end};
+    return open_waveform(path, when) < 0 ? nullptr : &output;
 }

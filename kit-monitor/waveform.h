@@ -5,6 +5,8 @@
 // keeps a blank slot for each wire to come, filled in place when its contact first shows up.
 #pragma once
 
+#include "output.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <sys/time.h>
@@ -17,18 +19,8 @@ constexpr size_t WAVEFORM_SLOT_SIZE = 40;  // one "$var wire 1 ID NAME $end" lin
 // Returns the length (at most WAVEFORM_SLOT_SIZE - 1).
 size_t format_waveform_wire(unsigned contact, char *line, size_t size);
 
-// Creates the file with its header, time 0 at when. Returns 0, or -1 after
-// "cannot write PATH: REASON".
-int open_waveform(const char *path, const struct timeval *when);
-
-// A 13-byte frame that arrived at when: an S88 event changes its contact's wire (in
-// microseconds since the open). Others are left out. A file that cannot be written any more
-// (disk full) gets one line on stderr and no more events.
-void waveform_frame(const uint8_t *frame, const struct timeval *when);
-
-// The end of the run at when, as a last time stamp: readers draw the last change up to it.
-void close_waveform(const struct timeval *when);
-
-// Whether the file stopped taking events (it then ends on its last whole change): the monitor's
-// run ends with status 1.
-bool waveform_lost_events();
+// Creates the file with its header, time 0 at when. Returns the output, which turns each S88
+// event into a change of its contact's wire (in microseconds since the open) and leaves other
+// frames out, or null after "cannot write PATH: REASON". A file that cannot be written any more
+// (disk full) gets one line on stderr and no more events; it ends on its last whole change.
+const monitor_output *waveform_output(const char *path, const struct timeval *when);

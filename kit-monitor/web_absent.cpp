@@ -3,21 +3,8 @@
 
 #include <cstdio>
 
-int web_start(const struct sockaddr_in *, const live_view *, const unsigned long *)
+const monitor_output *web_output(const struct sockaddr_in *)
 {
     fprintf(stderr, "cannot serve HTTP: this kit-monitor was built without libmicrohttpd\n");
-    return -1;
-}
-
-double web_wait_sets(wait_extra *, double)
-{
-    return 0;
-}
-
-void web_run(const fd_set *, const wait_extra *, bool, double)
-{
-}
-
-void web_stop()
-{
+    return nullptr;
 }

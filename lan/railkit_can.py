@@ -27,16 +27,18 @@ FRAME_SIZE = 13
 ID_MASK = 0x1FFFFFFF  # the top 3 bits of the datagram's identifier are not part of it
 
 
-def port_list(ports):
-    """(7655, 15730) from a list, one number, or the text "7655,15730" a tool's option gives."""
-    if isinstance(ports, (int, str)):
-        ports = str(ports).replace(",", " ").split()
+def port_list(ports, name="ports"):
+    """(7655, 15730) from a list, one number, or the text "7655,15730" a tool's option gives.
+    Raises CanInitializationError naming what was given."""
+    words = str(ports).replace(",", " ").split() if isinstance(ports, (int, str)) else ports
     try:
-        result = tuple(int(p) for p in ports)
+        result = tuple(int(p) for p in words)
     except (TypeError, ValueError):
         result = ()
     if not result or any(not 0 < p < 65536 for p in result):
-        raise ValueError("railkit: invalid ports %r: give UDP port numbers, as 7655,15730,15731" % (ports,))
+        given = ports if isinstance(ports, str) else repr(ports)
+        raise can.CanInitializationError("railkit: invalid %s %s: give UDP port numbers from 1 to 65535, as "
+                                         "7655,15730,15731" % (name, given))
     return result
 
 
@@ -77,9 +79,9 @@ class RailkitBus(can.BusABC):
             raise can.CanInitializationError("railkit: no channel: give the board's address, as "
                                              "channel=\"192.168.1.20\" or -c 192.168.1.20")
         self.channel = str(channel)
-        board_ports = port_list(board_port)
+        board_ports = port_list(board_port, "board_port")
         if len(board_ports) != 1:
-            raise ValueError("railkit: invalid board_port %r: give one UDP port number" % (board_port,))
+            raise can.CanInitializationError("railkit: invalid board_port %s: give one UDP port number" % (board_port,))
         board_port = board_ports[0]
         try:
             address = socket.getaddrinfo(self.channel, board_port, socket.AF_INET, socket.SOCK_DGRAM)[0][4]
@@ -114,6 +116,8 @@ class RailkitBus(can.BusABC):
         self._out = None
 
     def _recv_internal(self, timeout):
+        if not self._sockets:  # shut down: nothing would ever come
+            raise can.CanOperationError("railkit: the bus is shut down")
         end = None if timeout is None else time.monotonic() + timeout
         while True:
             left = None if end is None else max(0.0, end - time.monotonic())

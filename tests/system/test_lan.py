@@ -3,6 +3,7 @@ of this machine's loopback, against kit-monitor's lines for the same datagrams) 
 interface "railkit" (found through its entry point in the build tree, with python-can's own
 can.logger and can.player)."""
 import os
+import queue
 import re
 import shutil
 import signal
@@ -10,11 +11,12 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 import kit
-from test_captures import DEBIAN_PYTHON, send, wait_until
-from test_monitor import free_ports, monitor
+from test_captures import DEBIAN_PYTHON, send
+from test_monitor import free_ports, monitor, summary, wait_until
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PYTHON_DIR = os.path.join(kit.BUILD_DIR, "lan", "python")
@@ -89,8 +91,14 @@ class Dissector(unittest.TestCase):
                 s.sendto(datagram, ("127.0.0.1", ports[i % 4]))
                 m.lines(2 + len(FRAMES) + i)
             lines = m.lines(1 + count)[1:]
+            m.proc.send_signal(signal.SIGTERM)
+            m.proc.wait(timeout=10)
+            kinds = summary(m.stop()[1])[1]
         self.assertEqual(dumpcap.wait(timeout=30), 0)  # it ends after count datagrams
         shown = [re.match(r"\S+ \S+ -> (\d+) (.*)$", line).groups() for line in lines]
+        # Every kind kit-monitor knows (its summary names them all) is among the frames here, so a
+        # kind added to its table fails this test until the dissector names it too.
+        self.assertEqual(set(kinds), {words.split()[0] for _, words in shown})
         tshark = ["tshark", "-X", "lua_script:" + os.path.join(SOURCE, "lan", "railkit.lua"), *prefs, "-r", pcap]
         p = subprocess.run(tshark + ["-T", "fields", "-E", "occurrence=f"] + sum((["-e", f] for f in FIELDS), []),
                            capture_output=True, text=True, timeout=60)
@@ -153,8 +161,26 @@ class PythonCan(unittest.TestCase):
                              ("localhost", "cannot bind UDP port %d: Address already in use" % self.ports[0])):
             self.assertRaisesRegex(can.CanInitializationError, "^railkit: " + why, can.Bus, interface="railkit",
                                    channel=channel, ports=self.ports[0])
+        for ports in ("7655,x", "0", "", [7655, 70000]):
+            with self.assertRaises(can.CanInitializationError) as refused:
+                can.Bus(interface="railkit", channel="localhost", ports=ports)
+            self.assertIn("railkit: invalid ports %s: " % (ports if isinstance(ports, str) else ports,),
+                          str(refused.exception))
+        self.assertRaisesRegex(can.CanInitializationError, "^railkit: invalid board_port 7654,7655: ", can.Bus,
+                               interface="railkit", channel="localhost", ports=self.ports[1], board_port="7654,7655")
         bus.shutdown()
         self.assertRaises(can.CanOperationError, bus.send, can.Message(arbitration_id=1))
+        # Nothing can come any more: recv says so, whatever its time-out, instead of waiting.
+        for timeout in (None, 0, 1):
+            said = queue.Queue()
+
+            def receive():
+                try:
+                    said.put("returned %r" % bus.recv(timeout))
+                except can.CanError as e:
+                    said.put("%s: %s" % (type(e).__name__, e))
+            threading.Thread(target=receive, daemon=True).start()
+            self.assertEqual(said.get(timeout=10), "CanOperationError: railkit: the bus is shut down")
 
     def test_can_logger_and_can_player_through_the_entry_point(self):
         log = os.path.join(tempfile.mkdtemp(prefix="kit-lan-"), "session.log")

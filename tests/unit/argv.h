@@ -9,7 +9,8 @@
 
 class Argv {
 public:
-    Argv(std::initializer_list<std::string> words) : words_(words)
+    Argv(std::initializer_list<std::string> words) : Argv(std::vector<std::string>(words)) {}
+    explicit Argv(std::vector<std::string> words) : words_(std::move(words))
     {
         for (auto &w : words_)
             ptrs_.push_back(&w[0]);
