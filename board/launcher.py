@@ -39,9 +39,9 @@ import sys
 import tempfile
 import time
 
-# A UDP port the run holds is locked by an abstract Unix socket of this name: the kernel lets go
+# A port the run holds is locked by an abstract Unix socket of this name: the kernel lets go
 # of it when the holder ends, however it ends, and no file is left behind.
-PORT_LOCK = "railkit-udp-port-%d"
+PORT_LOCK = "railkit-%s-port-%d"
 STOP_GRACE = 10  # seconds between SIGTERM and SIGKILL
 _PR_SET_PDEATHSIG = 1
 _libc = ctypes.CDLL(None, use_errno=True)
@@ -133,8 +133,8 @@ def _child_setup(parent):
     signal.pthread_sigmask(signal.SIG_SETMASK, [])
 
 
-def udp_port_free(port, address="127.0.0.1"):
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+def port_free(port, kind=socket.SOCK_DGRAM, address="127.0.0.1"):
+    with socket.socket(socket.AF_INET, kind) as s:
         try:
             s.bind((address, port))
             return True
@@ -215,28 +215,34 @@ class Run:
     def udp_port(self, port=0):
         """A UDP port of 127.0.0.1 for the run, held until it ends: port, when given and free,
         else one the system says is free. None when the given port is taken."""
+        return self._port(socket.SOCK_DGRAM, port)
+
+    def tcp_port(self, port=0):
+        """The same for a TCP port (a page that a program of the run serves)."""
+        return self._port(socket.SOCK_STREAM, port)
+
+    def _port(self, kind, port):
         for _ in range(100):
             candidate = port
             if not candidate:
-                with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+                with socket.socket(socket.AF_INET, kind) as s:
                     s.bind(("127.0.0.1", 0))
                     candidate = s.getsockname()[1]
             hold = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
             try:
-                hold.bind("\0" + PORT_LOCK % candidate)
+                hold.bind("\0" + PORT_LOCK % ("udp" if kind == socket.SOCK_DGRAM else "tcp", candidate))
             except OSError:
                 hold.close()
                 if port:
                     return None
                 continue
-            if udp_port_free(candidate):
+            if port_free(candidate, kind):
                 self._holds.append(hold)
                 return candidate
             hold.close()
             if port:
                 return None
-        raise OSError("no free UDP port")
-
+        raise OSError("no free port")
 
     def ram_file(self, mib=256):
         """A file in /dev/shm for the guest's RAM, unlinked at once: the path by which qemu (and
