@@ -18,7 +18,7 @@ SERVICES = ["s88-reporter", "can-bridge", "event-beacon"]
 # Every unit with the instance systemd-analyze verify checks a template with, and the options
 # files of the programs' units (the CAN interface's settings are railkit-can's).
 UNITS = {"s88-reporter.service": None, "can-bridge.service": None, "event-beacon.service": None,
-         "ir-throttle.service": None, "can-bridge@.service": "can1",
+         "ir-throttle.service": None, "ir-throttle@.service": "can1", "can-bridge@.service": "can1",
          "railkit-can@.service": "can0", "railkit-slcan@.service": "dev-ttyACM0"}
 DEFAULTS = SERVICES + ["ir-throttle", "railkit-can"]
 
@@ -120,26 +120,27 @@ class InstalledTree(unittest.TestCase):
                     self.assertRegex(f.read(), r'(?m)^OPTIONS="[^"]*"$')
 
     def test_units_wait_for_their_device_and_start_with_it(self):
-        # (unit, the device it is bound to and wanted by, what its command line ends with)
+        # (unit, the devices it is bound to and wanted by, what its command line ends with)
         rule = self.one(r".*/lib/udev/rules\.d/70-railkit\.rules")
         with open(self.destdir + rule) as f:
             link = re.search(r'SUBSYSTEMS=="rc".*SYMLINK\+="([^"]+)"', f.read()).group(1)
         receiver = subprocess.run(["systemd-escape", "--path", "--suffix=device", "/dev/" + link],
                                   capture_output=True, text=True, check=True).stdout.strip()
-        for unit, device, tail in (
-                ("can-bridge", "sys-subsystem-net-devices-can0.device", "-f $OPTIONS"),
-                ("can-bridge@", "sys-subsystem-net-devices-%i.device", "$OPTIONS -i %i"),
-                ("railkit-can@", "sys-subsystem-net-devices-%i.device", "can %i"),
-                ("railkit-slcan@", "%i.device", "slcan %f"),
-                ("ir-throttle", receiver, "-r /dev/%s $OPTIONS" % link)):
+        can0, can = "sys-subsystem-net-devices-can0.device", "sys-subsystem-net-devices-%i.device"
+        for unit, devices, tail in (
+                ("can-bridge", [can0], "-f $OPTIONS"),
+                ("can-bridge@", [can], "$OPTIONS -i %i"),
+                ("railkit-can@", [can], "can %i"),
+                ("railkit-slcan@", ["%i.device"], "slcan %f"),
+                ("ir-throttle", [receiver, can0], "-r /dev/%s $OPTIONS" % link),
+                ("ir-throttle@", [receiver, can], "-r /dev/%s $OPTIONS -i %%i" % link)):
             with self.subTest(unit=unit):
                 s = unit_settings(self.unit(unit)[1])
-                self.assertIn(device, " ".join(s["BindsTo"]).split())
-                self.assertIn(device, " ".join(s["After"]).split())
-                self.assertIn(device, " ".join(s["WantedBy"]).split())
+                for key in ("BindsTo", "After", "WantedBy"):
+                    self.assertEqual(set(devices) - set(" ".join(s[key]).split()), set(), key)
                 self.assertTrue(s["ExecStart"][0].endswith(tail), s["ExecStart"])
                 # Units started by a device come back whatever ended them.
-                if unit == "ir-throttle":
+                if unit.startswith("ir-throttle"):
                     self.assertEqual((s["Restart"], s["StartLimitIntervalSec"]), (["always"], ["0"]))
 
     @unittest.skipUnless(shutil.which("shellcheck"), "shellcheck is missing (make check installs it)")
