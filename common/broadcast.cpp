@@ -67,11 +67,15 @@ void resolve_destination(const char *bcast_interface, char *udp_dst_address)
         freeifaddrs(list);
 }
 
-int convert_destination(const char *text, struct in_addr *address)
+int convert_destination(const char *text, struct in_addr *address, const char *bcast_interface)
 {
     int result = inet_pton(AF_INET, text, address);
     if (result == 0) {
         fputs("UDP IP invalid\n", stderr);
+        // The line above alone does not say that the interface is missing (an example's name
+        // copied from another system) or has no IPv4 address yet.
+        if (text[0] == '\0' && bcast_interface && bcast_interface[0] != '\0')
+            fprintf(stderr, "no interface %s with an IPv4 broadcast address\n", bcast_interface);
         return -1;
     }
     if (result < 0) {

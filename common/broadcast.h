@@ -28,8 +28,11 @@ void resolve_broadcast_address(const struct ifaddrs *list, const char *bcast_int
 void resolve_destination(const char *bcast_interface, char *udp_dst_address);
 
 // Dotted-quad text -> address. Prints "UDP IP invalid\n" (not an IPv4 address, "" included)
-// or "invalid address family\n" and returns -1 on failure.
-int convert_destination(const char *text, struct in_addr *address);
+// or "invalid address family\n" and returns -1 on failure. When -b named an interface that gave
+// no address (text empty, bcast_interface not), a second line names it:
+// "no interface br-lan with an IPv4 broadcast address\n".
+int convert_destination(const char *text, struct in_addr *address,
+                        const char *bcast_interface = nullptr);
 
 // A UDP socket with SO_BROADCAST on. On failure prints socket_error or option_error (each a
 // format taking the error text) and returns -1.

@@ -37,9 +37,9 @@ int main(int argc, char **argv)
         return status;
 
     resolve_destination(bcast_interface, udp_dst_address);
-    free(bcast_interface);
-    if (convert_destination(udp_dst_address, &ctx.destination.sin_addr) < 0)
+    if (convert_destination(udp_dst_address, &ctx.destination.sin_addr, bcast_interface) < 0)
         return 1;
+    free(bcast_interface);
 
     if (!ctx.background && ctx.verbose)
         printf("using broadcast address %s interval %d sec\n", udp_dst_address, ctx.interval);

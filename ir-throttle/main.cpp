@@ -9,7 +9,19 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+// A CAN link that went down and up again leaves its error pending on the socket, which this
+// program never reads: the next write would return that old error instead of sending, and the
+// frame of a key pressed with the link up again would be lost. Whether the link is up now, the
+// write itself tells.
+static void clear_pending_error(int fd)
+{
+    int error = 0;
+    socklen_t length = sizeof(error);
+    getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+}
 
 int main(int argc, char **argv)
 {
@@ -46,6 +58,7 @@ int main(int argc, char **argv)
             fprintf(stderr, "error reading IR device: %s\n", strerror(errno));
             return 1;
         }
+        clear_pending_error(can_socket);
         handle_input(buffer, (size_t)n, &st, can_socket);
     }
 }

@@ -54,9 +54,9 @@ int main(int argc, char **argv)
     }
 
     resolve_destination(settings.bcast_interface, settings.udp_dst_address);
-    free(settings.bcast_interface);
-    if (convert_destination(settings.udp_dst_address, &ctx.destination.sin_addr) < 0)
+    if (convert_destination(settings.udp_dst_address, &ctx.destination.sin_addr, settings.bcast_interface) < 0)
         return 1;
+    free(settings.bcast_interface);
 
     if (settings.second_port) {
         ctx.second_destination.sin_family = AF_INET;

@@ -23,7 +23,8 @@ class Failures(kit.unittest.TestCase):
         # A negative interval would reach sleep() as an endless pause: refused.
         (["-i", "-1"], 1, USAGE),
         (["-f", "-i", "0", "-b", "300.1.1.1"], 1, "UDP IP invalid\n"),
-        (["-f", "-i", "0", "-b", "no-such-interface"], 1, "UDP IP invalid\n"),
+        (["-f", "-i", "0", "-b", "no-such-interface"], 1,
+         "UDP IP invalid\nno interface no-such-interface with an IPv4 broadcast address\n"),
         (["-f", "-i", "0", "-b", "127.0.0.1", "-p", "0"], 1,
          "create_event: error sending UDP data: Invalid argument\n"
          "problem sending event data - terminating\n"),

@@ -113,7 +113,8 @@ class InterfaceResolution(unittest.TestCase):
         ip("-n", NS, "link", "add", "bare0", "type", "veth", "peer", "name", "bare1")
         run = subprocess.run(in_ns(kit.program("event-beacon"), "-i", "0", "-f", "-b", "bare"),
                              capture_output=True, text=True, timeout=10)
-        self.assertEqual((run.returncode, run.stderr), (1, "UDP IP invalid\n"))
+        self.assertEqual((run.returncode, run.stderr),
+                         (1, "UDP IP invalid\nno interface bare with an IPv4 broadcast address\n"))
 
 
 if __name__ == "__main__":

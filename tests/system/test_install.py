@@ -1,6 +1,7 @@
 """The installed tree: `cmake --install` into a temporary DESTDIR puts every built program, its
-manual page, the systemd units and their options files where they belong, the programs start
-from their installed paths, and the units pass systemd-analyze verify."""
+manual page, the systemd units, their options files and the udev rule where they belong, the
+programs start from their installed paths, the units pass systemd-analyze verify, and the units
+and the rule agree on the names of the devices they wait for."""
 import os
 import re
 import shutil
@@ -14,6 +15,12 @@ import kit
 PROGRAMS = ["s88-reporter", "can-bridge", "ir-throttle", "event-beacon", "s88-check", "susi-cv-read",
             "kit-monitor", "kit-send"]
 SERVICES = ["s88-reporter", "can-bridge", "event-beacon"]
+# Every unit with the instance systemd-analyze verify checks a template with, and the options
+# files of the programs' units (the CAN interface's settings are railkit-can's).
+UNITS = {"s88-reporter.service": None, "can-bridge.service": None, "event-beacon.service": None,
+         "ir-throttle.service": None, "ir-throttle@.service": "can1", "can-bridge@.service": "can1",
+         "railkit-can@.service": "can0", "railkit-slcan@.service": "dev-ttyACM0"}
+DEFAULTS = SERVICES + ["ir-throttle", "railkit-can"]
 
 
 def built(name):
@@ -63,8 +70,7 @@ class InstalledTree(unittest.TestCase):
 
     def test_nothing_but_programs_pages_services_and_docs(self):
         expected = {name for name in PROGRAMS} | {name + ".1" for name in PROGRAMS}
-        expected |= {name + ".service" for name in SERVICES}
-        expected |= {"guide.md", "80-can0.network"}
+        expected |= set(UNITS) | set(DEFAULTS) | {"70-railkit.rules", "setup-interface", "guide.md"}
         # The python-can interface with its entry point, and the Wireshark dissector.
         expected |= {"railkit_can.py", "METADATA", "entry_points.txt", "top_level.txt", "railkit.lua"}
         self.assertEqual(sorted({os.path.basename(f) for f in self.files}), sorted(expected))
@@ -89,7 +95,9 @@ class InstalledTree(unittest.TestCase):
                     self.assertRegex(f.readline(), r'^\.TH %s 1 ' % re.escape(name.upper()))
 
     def unit(self, name):
-        path = self.one(r"(/usr)?(/local)?/lib/systemd/system/" + re.escape(name) + r"\.service")
+        if not name.endswith(".service"):
+            name += ".service"
+        path = self.one(r"(/usr)?(/local)?/lib/systemd/system/" + re.escape(name))
         with open(self.destdir + path) as f:
             return path, f.read()
 
@@ -111,31 +119,59 @@ class InstalledTree(unittest.TestCase):
                 with open(self.destdir + env_file) as f:
                     self.assertRegex(f.read(), r'(?m)^OPTIONS="[^"]*"$')
 
-    def test_bridge_waits_for_its_can_interface(self):
-        s = unit_settings(self.unit("can-bridge")[1])
-        device = "sys-subsystem-net-devices-can0.device"
-        self.assertIn(device, " ".join(s["BindsTo"]).split())
-        self.assertIn(device, " ".join(s["After"]).split())
+    def test_units_wait_for_their_device_and_start_with_it(self):
+        # (unit, the devices it is bound to and wanted by, what its command line ends with)
+        rule = self.one(r".*/lib/udev/rules\.d/70-railkit\.rules")
+        with open(self.destdir + rule) as f:
+            link = re.search(r'SUBSYSTEMS=="rc".*SYMLINK\+="([^"]+)"', f.read()).group(1)
+        receiver = subprocess.run(["systemd-escape", "--path", "--suffix=device", "/dev/" + link],
+                                  capture_output=True, text=True, check=True).stdout.strip()
+        can0, can = "sys-subsystem-net-devices-can0.device", "sys-subsystem-net-devices-%i.device"
+        for unit, devices, tail in (
+                ("can-bridge", [can0], "-f $OPTIONS"),
+                ("can-bridge@", [can], "$OPTIONS -i %i"),
+                ("railkit-can@", [can], "can %i"),
+                ("railkit-slcan@", ["%i.device"], "slcan %f"),
+                ("ir-throttle", [receiver, can0], "-r /dev/%s $OPTIONS" % link),
+                ("ir-throttle@", [receiver, can], "-r /dev/%s $OPTIONS -i %%i" % link)):
+            with self.subTest(unit=unit):
+                s = unit_settings(self.unit(unit)[1])
+                for key in ("BindsTo", "After", "WantedBy"):
+                    self.assertEqual(set(devices) - set(" ".join(s[key]).split()), set(), key)
+                self.assertTrue(s["ExecStart"][0].endswith(tail), s["ExecStart"])
+                # Units started by a device come back whatever ended them.
+                if unit.startswith("ir-throttle"):
+                    self.assertEqual((s["Restart"], s["StartLimitIntervalSec"]), (["always"], ["0"]))
+
+    @unittest.skipUnless(shutil.which("shellcheck"), "shellcheck is missing (make check installs it)")
+    def test_helper_passes_shellcheck(self):
+        helper = self.one(r".*/lib/railkit/setup-interface")
+        self.assertTrue(os.stat(self.destdir + helper).st_mode & stat.S_IXUSR)
+        p = subprocess.run(["shellcheck", "-s", "sh", self.destdir + helper], capture_output=True, text=True)
+        self.assertEqual(p.returncode, 0, p.stdout + p.stderr)
 
     @unittest.skipUnless(shutil.which("systemd-analyze"), "systemd-analyze is missing (make check installs it)")
     def test_units_pass_systemd_analyze_verify(self):
         # verify insists that ExecStart names an existing program: check copies that point into
         # the DESTDIR tree, so the programs checked are the installed ones.
+        # A template is checked as an instance of it.
         checked = 0
         with tempfile.TemporaryDirectory() as tmp:
-            for name in SERVICES:
+            for name, instance in UNITS.items():
                 _, text = self.unit(name)
-                command = unit_settings(text)["ExecStart"][0].split()[0]
-                copy = os.path.join(tmp, name + ".service")
+                for command in {c.split()[0] for key in ("ExecStart", "ExecStartPost")
+                                for c in unit_settings(text).get(key, [])}:
+                    text = text.replace("=" + command, "=" + self.destdir + command)
+                copy = os.path.join(tmp, name.replace("@", "@" + instance) if instance else name)
                 with open(copy, "w") as f:
-                    f.write(text.replace("ExecStart=" + command, "ExecStart=" + self.destdir + command))
+                    f.write(text)
                 # --man=no: the pages are checked by test_manpages, not against this host's man.
                 p = subprocess.run(["systemd-analyze", "verify", "--man=no", copy],
                                    capture_output=True, text=True, cwd=tmp, timeout=60)
                 # verify reports unknown keys and bad values but still exits 0: any output fails.
                 self.assertEqual((p.returncode, p.stdout + p.stderr), (0, ""), name)
                 checked += 1
-        self.assertEqual(checked, len(SERVICES))
+        self.assertEqual(checked, len(UNITS))
 
 
 if __name__ == "__main__":

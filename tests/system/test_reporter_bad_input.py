@@ -32,7 +32,8 @@ class StartUpFailures(kit.unittest.TestCase):
         (["-c", "PA288"], 1, "pin definition error: PA288\n"),
         (["-c", "PA99999999999999999999"], 1, "pin definition error: PA99999999999999999999\n"),
         (["-m", "0", "-b", "1.2.3"], 1, "UDP IP invalid\n"),
-        (["-m", "0", "-b", "no-such-interface"], 1, "UDP IP invalid\n"),
+        (["-m", "0", "-b", "no-such-interface"], 1,
+         "UDP IP invalid\nno interface no-such-interface with an IPv4 broadcast address\n"),
     ]
 
     def test_each_row_prints_its_message_and_status(self):

@@ -131,6 +131,16 @@ TEST(ConvertDestination, RefusesAnythingButDottedIpv4)
         EXPECT_EQ(-1, convert_destination(bad, &a)) << bad;
         EXPECT_EQ(err.text(), "UDP IP invalid\n") << bad;
     }
+    // An interface named with -b that gave nothing is named; an address given is not repeated.
+    for (const char *name : {"br-lan", ""}) {
+        CaptureFd err(STDERR_FILENO);
+        EXPECT_EQ(-1, convert_destination("", &a, name));
+        EXPECT_EQ(err.text(), std::string("UDP IP invalid\n") +
+                                  (*name ? "no interface br-lan with an IPv4 broadcast address\n" : ""));
+    }
+    CaptureFd err(STDERR_FILENO);
+    EXPECT_EQ(-1, convert_destination("300.1.1.1", &a, "eth0"));
+    EXPECT_EQ(err.text(), "UDP IP invalid\n");
 }
 
 TEST(BroadcastSocket, OpensWithBroadcastOn)
