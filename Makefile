@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Entry points for people: `make demo` shows the kit at work on a virtual board, `make check`
 # runs every test.
 # Both install the Debian packages they need when run as root.

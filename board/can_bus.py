@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The board's CAN bus, for a runner of the VM: slcan-bus on this machine (board/slcan_bus.cpp)
 with serial-line CAN adapters on it, each a virtio console of the VM joined to a Unix socket of
 slcan-bus: the board's own adapter ("board", /dev/hvc0, which slcand makes can0 at 250 kbit/s)

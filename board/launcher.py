@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The one way the kit's runners start the virtual board's qemu and the processes beside it, and
 stop them however a run ends.
 

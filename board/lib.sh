@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Check helpers for target test cases (busybox sh). A case starts with: . "$KIT_LIB"
 # A case passes with exit status 0, is skipped with 77 (see skip), fails with anything else.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "s88_board.h"
 
 #include "gpio_aw.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The virtual board's S88 bus as the emulator plays it: a bus script, the four lines as bits of
 // the PIO data registers, and the bus model fed from them. Pure: it works on a copy of the
 // register page (4096 bytes, the page of the PIO window that holds the data registers), so the

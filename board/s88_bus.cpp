@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "s88_bus.h"
 
 S88Bus::S88Bus(int modules_) : modules(modules_ < 0 ? 0 : modules_ > S88_MAX_MODULES ? S88_MAX_MODULES : modules_)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A model of the S88 feedback bus for tests: a chain of modules, each a 16-bit shift register
 // with a contact memory. Lines are given as logical levels (true = active).
 //   - CLOCK going active while LOAD is active takes every module's contact memory into its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The S88 bus inside the emulator: a qemu TCG plugin that plays the bus scripts of s88_board.h
 // against the emulated board's PIO registers, at the moment of each store, so no edge of the
 // lines can be missed at any microtiming.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // s88-bus [-f FILE] NAME: asks the emulator to play the bus script NAME (given to the board's
 // runner) on the PIO window of FILE (default /dev/mem) from now on; the bus starts with no cycle
 // made. s88-bus -d ends the bus being played. Prints "bus NAME" and exits 0 once the emulator

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The virtual board's bus lines as a logic analyzer sees them: a Value Change Dump (IEEE 1364)
 // of LOAD, CLOCK, RESET and DATA (their electrical levels, on the pins of the bus script), one
 // file per bus, for GTKWave, PulseView or sigrok-cli. The time is this machine's monotonic clock

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A serial-line CAN adapter, the virtual board's CAN interface: the adapter's side of the SLCAN
 // line protocol as the kernel's slcan driver and can-utils' slcand speak it. The host writes
 // commands, each ending in CR; the adapter answers CR when it did it, BEL when it refuses, and

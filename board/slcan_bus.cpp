@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // slcan-bus: a CAN bus on this machine with serial-line CAN adapters on it (slcan_adapter.h),
 // each adapter's line a Unix socket that qemu's chardev joins to a virtio console of the board
 // (/dev/hvcN in the VM, where slcand makes it a CAN interface):

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The virtual board, in the steps every runner takes: get Debian's parts, assemble the
 initramfs, boot it (board.launcher), tally what the cases said.
 

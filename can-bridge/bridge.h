@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // can-bridge: extended CAN frames to UDP datagrams and 13-byte datagrams to CAN.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // can-bridge: forwards extended CAN frames to a UDP destination and 13-byte datagrams from its
 // UDP port to CAN, until killed.
 #include "bridge.h"

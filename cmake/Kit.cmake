@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Flags every target of the kit shares.
 add_library(kit_flags INTERFACE)
 target_compile_options(kit_flags INTERFACE -Wall -Wextra $<$<BOOL:${KIT_WERROR}>:-Werror>)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where the reporter and the beacon send their frames: the -b rule, the broadcast address of
 // a named interface, and the UDP broadcast socket.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The raw CAN socket the gateway and the throttle write to: created, looked up by interface
 // name and bound, with the caller's own message for each step.
 #pragma once

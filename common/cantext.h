@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A CanUdpFrame as the text token of can-utils: "ID#DATA", as cansend takes it and as a candump
 // log line carries it. Only extended frames: the LAN carries no other kind.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CAN frames on the LAN and on the bus: the 13-byte UDP record, its conversions to and from the
 // kernel's struct can_frame, the CAN write routines, the bus-timing sleep and the trace lines.
 #pragma once

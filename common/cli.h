@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Small helpers the programs' command lines share.
 #pragma once
 

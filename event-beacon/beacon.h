@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // event-beacon: broadcasts one fixed frame by UDP, once or every few seconds.
 #pragma once
 

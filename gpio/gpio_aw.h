@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pin-by-pin access to the Allwinner PIO block through a mapping of /dev/mem, with lazy pin
 // set-up: a pin gets its pull-up and direction on its first read or write, and its direction
 // register is rewritten only when it moves between reading and writing. One instance per

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ir-throttle: drives one loco (speed, direction, functions 0-9) and the layout's start/stop
 // from an infrared remote's input events; runs until the input device cannot be read.
 #include "throttle.h"

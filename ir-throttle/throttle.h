@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ir-throttle: keys of an infrared remote, read as input event records, become loco command
 // frames on CAN.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // kit-monitor's captures: every 13-byte datagram as a candump log line (-L) and as a pcap record
 // of link type 227, LINKTYPE_CAN_SOCKETCAN (-w). Each burst's records go out with one write()
 // per file, whole, so a killed monitor leaves files that canplayer, python-can and Wireshark

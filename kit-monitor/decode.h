@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // kit-monitor's decoder: the kinds of frame it names, and one datagram turned into one record
 // that every output takes. The table below is the one place a kind is added; the names, the
 // summary's counts, /state and the lines all follow it (the Wireshark dissector keeps its own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // kit-monitor's live view, what -l draws and -H serves: an S88 occupancy grid (one cell per
 // contact of the modules seen, 16 to a row), one row per board (each sender's address), one row
 // per CAN id as cansniffer shows them, and the newest datagrams. The view is a plain record fed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // kit-monitor: one line in words for every CanUdpFrame datagram that reaches its UDP ports (or a
 // live screen, a live page over HTTP), optionally captured as a candump log, a pcap file and an
 // S88 waveform, until a count, a time or SIGINT/SIGTERM ends it; then a summary of what came and

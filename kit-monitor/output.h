@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the receive loop hands to each of kit-monitor's outputs (the lines, the captures, the
 // waveform, the live view, its screen and its page), and all it asks of them. None of them
 // waits: a file is written as the disk takes it, standard output through its queue, a browser

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // kit-monitor's receive loop: one UDP socket per port, the end signals, the wait, and the
 // datagrams taken from a socket in bursts as decoded records. The outputs never include this:
 // they get the records through output.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Standard output that never holds kit-monitor up: text is queued here and written by a thread
 // of its own, so a reader that stalls (a pipe into less scrolled back, a terminal stopped with
 // Ctrl-S) stops only what it reads, not the receiving and the captures. What does not fit the

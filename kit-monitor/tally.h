@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What kit-monitor received and what it lost, for the summary, /state and the page. One tally
 // for the run; the receive loop counts datagrams and the kernel's drops, each output what it
 // could not take.

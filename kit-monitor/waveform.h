@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // kit-monitor -V: the S88 contacts as a Value Change Dump (IEEE 1364) that GTKWave, PulseView and
 // sigrok-cli open. One 1-bit wire per contact seen, named by module and contact ("m2_c1" for
 // contact 17), changed at each event's arrival; a train's run shows as a staircase.

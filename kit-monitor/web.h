@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // kit-monitor -H: the live page over HTTP (libmicrohttpd in its epoll mode, run from the receive
 // loop's wait: one thread, no locks). "/" is the page, "/state" the state as JSON, "/events" the
 // same state as Server-Sent Events, pushed at most 5 times a second and at least once a second.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // kit-monitor built without HTTP (the board's cross build): -H says so and the run ends.
 #include "web.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The page of kit-monitor -H: everything in one response, nothing fetched from elsewhere (the
 // layout's LAN often has no Internet). It draws the state that /events pushes; the browser's
 // EventSource reconnects by itself when kit-monitor restarts. A page refused an event stream

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // kit-send: one CAN frame, written as cansend takes it, as one CanUdpFrame datagram to the board.
 #include "cantext.h"
 #include "cli.h"

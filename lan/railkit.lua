@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: GPL-2.0-or-later
 -- Wireshark dissector "railkit": the board's 13-byte UDP datagrams, one CAN frame each, in words as
 -- kit-monitor prints them, so that a capture reads like kit-monitor's lines and filters on their
 -- fields (railkit.kind == "s88-event", railkit.contact == 13). Wireshark loads it from its Lua

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """python-can interface "railkit": the board's 13-byte UDP datagrams as CAN messages.
 
     bus = can.Bus(interface="railkit", channel="192.168.1.20")

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // s88-check: an interactive wiring test of the S88 bus lines, paced by the Enter key.
 #pragma once
 

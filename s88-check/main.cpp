@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // s88-check: walks a technician through a test of the S88 bus wiring, with and without a
 // multimeter.
 #include "check.h"

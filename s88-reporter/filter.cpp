@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "reporter.h"
 
 uint32_t scan_bits[CONTACT_WORDS];

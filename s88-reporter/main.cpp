@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // s88-reporter: broadcasts S88 contact changes (or, with -m 0, a toggling test event) by UDP.
 #include "reporter.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // s88-reporter: reads the S88 feedback bus and broadcasts every accepted contact change as an
 // S88 event frame by UDP.
 #pragma once

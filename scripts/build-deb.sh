@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds a Debian binary package from this working tree in build/deb, and lists what it holds:
 # the board's package railkit, cross-built for armhf unless another architecture is given, or
 # with --lan the server machine's package railkit-lan, built for this machine. Each build

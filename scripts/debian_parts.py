@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Debian's packages for the kit's tools, fetched once, unpacked and cached, for any architecture,
 without installing anything into this machine's package system.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The demo's run as a picture (SVG): the train's contacts against time, each lasting change where
 the emulator's bus made it and where its datagram arrived on this machine, the bounces as ticks;
 below them the remote's key presses as the kernel's IR decoder gave them and the frames that the

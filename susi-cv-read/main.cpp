@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // susi-cv-read: prints one CV of the SUSI decoder, read through /dev/susi-gpio.
 #include "susi.h"
 

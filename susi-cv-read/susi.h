@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // susi-cv-read: reads one CV of the decoder on the SUSI interface, bit by bit, through the SUSI
 // GPIO driver behind /dev/susi-gpio.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The whole kit at work on one board, for `./kit demo` (scripts/demo): the VM has a LAN (qemu's
 # user-mode network, the server is 10.0.2.2) and all programs run together as on a layout:
 #   - s88-reporter, two modules at the default microtiming, on the S88 bus that the emulator plays

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Cost of one steady-state gpio_aw_write and gpio_aw_read on a mapped sparse file: the range
 // check, the flag test and one data register access.
 #include "gpio_aw.h"

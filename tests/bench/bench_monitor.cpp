@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // kit-monitor receiving 6,250 datagrams a second on loopback while it writes its lines, a candump
 // log and a pcap file; then the same with its live page (-H) pushed to 20 browsers' event
 // streams; then with three clients polling /state as fast as they can; against a bare receive

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Scan cycles of s88-reporter against the simulated S88 bus, with the process's default timer
 // slack and with the minimal slack that scan mode sets. Three figures per row:
 //   ideal  ((5 + 32 x modules) x t + 100 x t) us, the waits alone at their nominal length;

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The host's side of the deployment test. Receives what the board's services send to 10.0.2.2
 (qemu's user-mode network hands it to this machine's loopback) and answers the guest's questions
 on a control port, one datagram each way:

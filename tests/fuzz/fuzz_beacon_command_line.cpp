@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // event-beacon's command line: any argument vector ends in a defined outcome.
 //   go on (-1): an interval of 0 or more, both texts terminated within 40 bytes, nothing printed;
 //   0: the usage text (after getopt's complaint for an unknown option or a missing argument);

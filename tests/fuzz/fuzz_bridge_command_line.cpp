@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // can-bridge's command line: go on with a terminated interface name of at most 15 characters
 // and nothing printed; 0 after the usage text; 1 after "invalid IP address: %s\n" with the
 // argument as given.

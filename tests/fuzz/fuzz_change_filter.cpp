@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // s88-reporter's change filter, with the real create_event sending to a loopback listener: for
 // any sequence of scan words, a contact is reported only in the fourth consecutive cycle that
 // reads its new level, exactly then, once, and its reported states alternate (0 -> 1, 1 -> 0,

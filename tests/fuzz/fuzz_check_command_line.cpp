@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // s88-check's command line: go on with an invert flag of 0 or 1 and nothing printed; 0 after the
 // usage text; 1 after the usage text for -m outside 1 to 32 or "microtiming value to low: %d\n".
 #include "check.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // kit-send's ID#DATA parser: for any text (in a heap block of its exact size, so a read past its
 // terminator is an ASan finding) it either refuses with a reason, or accepts exactly cansend's
 // form of an extended frame: then the frame written back as a token is the text upper-cased

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // can-bridge's CAN side: any 16 bytes read as a kernel frame (even a length the kernel never
 // hands out) give nothing for a standard frame, and for an extended one exactly one 13-byte
 // datagram with the 29-bit identifier, the length byte and at most 8 data bytes, written only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // can-bridge's datagram path, end to end from the socket: any datagram (longer ones are cut to
 // the 4096-byte buffer) is either written to CAN as exactly one extended frame with the flag
 // bits stripped and its 8 data bytes, traced with at most 8 of them, or refused with

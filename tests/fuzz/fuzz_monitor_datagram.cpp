@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // kit-monitor's decoder: for any datagram (in a heap block of its exact size, so a read past it
 // is an ASan finding) the words are "<kind> <fields>", printable, single-spaced, and say what the
 // bytes say: a length other than 13 is bad-length with that length, a 13-byte datagram is never

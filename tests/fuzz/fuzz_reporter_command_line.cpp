@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // s88-reporter's command line: any argument vector ends in a defined outcome, and the -b and -c
 // texts never write or read outside their buffers.
 //   go on (-1): every value within the ranges the reporter relies on, nothing printed;

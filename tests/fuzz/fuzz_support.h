@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the fuzz targets share: argument vectors cut from fuzz bytes, a capture of what the code
 // under test prints, and a check that stops the run with a readable reason.
 #pragma once

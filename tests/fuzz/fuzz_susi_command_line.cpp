@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // susi-cv-read's command line: go on with a CV number of 0 to 1023 and nothing printed; 0 or 1
 // after the usage text (1 for -s and for a command line without -c).
 #include "fuzz_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ir-throttle's command line: go on with a terminated interface name (at most 15 characters)
 // and device path (at most 254) and nothing printed, or 0 after the usage text.
 #include "fuzz_support.h"

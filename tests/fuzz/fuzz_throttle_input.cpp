@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ir-throttle's input records: for any byte stream of records, with any loco id and any step of
 // 0 or more, the speed stays within 0 to 1000, only functions 0 to 9 ever toggle, and a record
 // acts exactly when it is an EV_MSC raw or scan event at least 250 ms (of record time) after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The GPIO library's interface (gpio_aw.h) implemented against the S88 bus model, linked in
 // place of the real library so the reporter's scan and s88-check run in-process.
 //   - writes to the CLOCK, LOAD and RESET pins drive the bus (with the invert setting, a low

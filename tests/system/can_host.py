@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """What a CAN raw socket does on this host: the programs' first CAN step fails differently
 on hosts with and without SocketCAN, and both ways must end with status 1."""
 import os

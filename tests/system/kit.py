@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Helpers for system tests: the built programs as real processes, UDP listeners on loopback."""
 import os
 import select

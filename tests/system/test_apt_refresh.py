@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The set-up's package index refresh (scripts/apt-refresh) against a local archive of two
 suites, one of whose Packages files does not match its Release file (a mirror mid-sync): the
 refresh goes on, names the index it skipped, and the good suite's packages can be had. It runs in

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """event-beacon fed bad input: every failure prints its line and ends with its status."""
 import kit
 

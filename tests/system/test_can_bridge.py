@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """can-bridge as a real process on the host: command line, start-up order and its failures."""
 import socket
 

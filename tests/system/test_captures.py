@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """kit-monitor's captures read by the field's own tools (tshark, python3-can), its live screen
 in a real terminal (tmux), and kit-send's frames as the monitor receives them."""
 import os

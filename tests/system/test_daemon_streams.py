@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The daemons started without -f with standard streams closed, as some init scripts, cron jobs
 and supervisors start them: their sockets must not land on descriptors 0 to 2, which daemon(0, 0)
 then points at the null device. Each must go on sending for several seconds."""

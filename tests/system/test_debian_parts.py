@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The set-up's way to Debian's parts (scripts/debian_parts.py) and this machine's own packages
 (scripts/need-packages), against local archives made by apt-ftparchive and signed with a key of the test's own: every form
 of apt source this machine may have, lists that go stale, a part that does not download, a host

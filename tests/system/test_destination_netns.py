@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Broadcast destination by interface name, end to end, in a network namespace of our own.
 
 Inside the namespace two veth ends carry 10.77.1.1/24 and 10.77.2.1/24; one listener is bound

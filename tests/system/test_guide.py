@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The user's guide covers every message: each error format that a program of the kit, or the
 helper of its units, can print on standard error appears, in its fixed words, in the guide's
 troubleshooting section; and every setting of the options files is explained in the guide."""

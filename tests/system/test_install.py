@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The installed tree: `cmake --install` into a temporary DESTDIR puts every built program, its
 manual page, the systemd units, their options files and the udev rule where they belong, the
 programs start from their installed paths, the units pass systemd-analyze verify, and the units

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """ir-throttle as a real process on the host: command line and start-up failures."""
 import kit
 from can_host import can_socket_error

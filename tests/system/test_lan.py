@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The LAN machine's pieces for the field's tools: the Wireshark dissector (tshark over a capture
 of this machine's loopback, against kit-monitor's lines for the same datagrams) and the python-can
 interface "railkit" (found through its entry point in the build tree, with python-can's own

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Manual pages: each renders with man --warnings without a warning, and its OPTIONS section
 lists exactly the options the program's own usage text (-h) names and accepts, with the same
 defaults. Options are probed on the program itself, so a page cannot claim one it refuses."""

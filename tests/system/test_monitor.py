@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """kit-monitor as a real process on loopback, fed by the real reporter and beacon; what it does
 when its standard output stalls or fills, and when the kernel drops datagrams it had no room for."""
 import json

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """OpenWrt files: the procd init scripts are sound shell (sh -n, shellcheck), and under a stand-in
 for procd and UCI they start each program in the foreground with the options of
 /etc/config/railkit, respawned, standard output dropped and standard error logged."""

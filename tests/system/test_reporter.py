@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """s88-reporter as a real process: command line, test mode on loopback, second port."""
 import re
 import time

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """s88-reporter fed bad input: each start-up failure prints its one line and ends with its status;
 the test mode keeps sending where nothing is wrong. Scan-mode rows need GPIO and run in the
 target VM."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """s88-check's command line as a real process. Only paths that end before the GPIO block is
 opened are run here: on a real board /dev/mem is the hardware (the target VM runs the rest)."""
 import unittest

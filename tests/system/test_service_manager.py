@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The daemons as a service manager runs them (-f, standard output on the null device): they say
 READY=1 on NOTIFY_SOCKET once their sockets are open (the reporter's scan only once it can read
 the bus), and write no trace lines to the null device.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """susi-cv-read as a real process on this host: its command line, and the device that is not here."""
 import os
 import unittest

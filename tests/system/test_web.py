@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """kit-monitor -H: its page in a real browser (Debian's headless Chromium through chromedriver)
 during a train run sent with kit-send, at a phone's width, and for a viewer beyond the event
 streams' limit; /state, and the requests it must refuse while the frames go on, with no host able

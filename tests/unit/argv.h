@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs a getopt-based option parser on a command line given as a list of words.
 #pragma once
 

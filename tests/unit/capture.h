@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Captures what the code under test writes to stdout or stderr, through the real descriptor,
 // so printf formats are checked byte for byte.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Records as kit-monitor's receive loop makes them, for the tests of its outputs.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A reporter context that sends to UDP listeners on loopback, for tests of the frames the
 // reporter puts on the wire.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The gateway's endless loop as a child process: a select that fails must neither end it nor
 // make it read a socket that has nothing (which would hold the other direction).
 #include "bridge.h"

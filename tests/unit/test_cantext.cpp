@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "cantext.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The change filter on its word arrays, with the frames it has create_event send caught on
 // loopback.
 #include "capture.h"

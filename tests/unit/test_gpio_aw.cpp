@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The GPIO library against a sparse file standing in for /dev/mem: the test maps the same
 // file and reads the PIO registers back at their byte offsets in the window.
 #include "capture.h"

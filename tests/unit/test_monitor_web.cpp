@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "live.h"
 #include "monitor_record.h"
 #include "options.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The bus scripts the emulator plays and their lines in the register page, as the qemu plugin
 // drives them: a store to the page, then one step.
 #include "s88_board.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // s88-check's whole pass against the simulated GPIO block, with the Enter keys scripted on
 // stdin and DATA wired to the line under test.
 #include "capture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The scan cycle against the simulated S88 bus, linked in place of the GPIO library.
 #include "capture.h"
 #include "gpio_sim.h"

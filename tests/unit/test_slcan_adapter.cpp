@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The board's serial-line CAN adapter, fed its line byte by byte as slcan-bus feeds it.
 #include "slcan_adapter.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // susi-cv-read against a stand-in driver: the records that reach it, and the byte assembled
 // from the decoder's answers.
 #include "argv.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A UDP receiver on 127.0.0.1 with a port of the system's choice, for tests that send for real.
 #pragma once
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # kit-timeout: 3600
 # can-bridge's forwarding rate in the VM, both directions, against the least a relay can do
 # (can-bench's read-and-sendto and recvfrom-and-write loops): the highest rate with no loss

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # can-bridge fed bad input: every row of its loop failures prints its line and the gateway goes
 # on forwarding. Bad datagrams between good ones, a length byte of 9 (the CAN layer refuses it;
 # the trace shows no more than the 8 bytes a frame has), standard frames, can0 (the board's

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # ir-throttle fed bad input from a file standing in for the input device, for what no remote
 # makes through the kernel's decoders (ir-throttle-remote plays those): records of other types,
 # a clock set back, a torn last record, short reads; and repeats within 250 ms, unhandled codes,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # s88-check fed bad input: no /dev/mem (the library's warning on standard output, the tool's
 # message on standard error, status 1), and standard input at its end (every wait returns at
 # once, the test runs to its end, status 0). Option rows run on the host.

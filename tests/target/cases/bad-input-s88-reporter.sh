@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # s88-reporter in scan mode fed what it cannot send: the run ends with the send error, the
 # terminating line and status 1. With -i 1 the zero-filled /dev/mem stand-in reads as all 16
 # contacts of one module closed, so the fourth cycle has 16 changes to send.

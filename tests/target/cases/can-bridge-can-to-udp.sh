@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # can-bridge -f on can0, the board's serial-line adapter: extended frames from the layout
 # (cansend on can1, the layout's adapter), 0 to 8 bytes and remote requests, reach
 # the UDP destination as exact 13-byte datagrams, one trace line each; standard frames are

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # can-bridge started without -f with standard input closed, then with all three standard streams
 # closed (as some init scripts and supervisors start it): none of its three sockets may end up
 # on descriptors 0 to 2, which daemon(0, 0) points at the null device. It forwards both ways for

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # can-bridge keeps running while can0, the board's serial-line adapter, goes down, reports what
 # it cannot do meanwhile, and forwards both ways again once can0 is up, without a restart. The
 # layout's adapter, can1, sends and watches the bus.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # can-bridge's options at work on the target: default ports, -l cut to 16 bits, -b with a
 # broadcast address (needs SO_BROADCAST), -i cut to 15 characters, a missing interface, the
 # same port for -l and -d (its own datagrams go to the bus once, no loop), and the daemon. The

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # can-bridge -f on can0, the board's serial-line adapter: 13-byte datagrams become extended
 # frames on the bus (candump on can1, the layout's adapter), flag bits in the
 # top identifier bits stripped, all traced; datagrams of other lengths are refused with their

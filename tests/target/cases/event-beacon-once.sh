@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # event-beacon -i 0 -f: exactly one beacon frame (0x00300300, no data, all 13 bytes present) on
 # the VM's loopback, then status 0.
 . "$KIT_LIB"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The kit as `cmake --install` lays it out, in the VM's own root (the runner installs the armhf
 # build there): every program starts from its installed path, and the command line of each
 # systemd unit, with the options file the unit names, starts the installed program on the target.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # ir-throttle on the board's IR path: ir-ctl sends a remote's pulses through rc-loopback, the
 # kernel's NEC and RC-5 decoders make scan codes of them on rc-core's input device, and each
 # key that comes 250 ms or more after the last one sends its frame on can0, the board's

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # ir-throttle's start-up failures on the target, in their order: the CAN interface first, then
 # the input device.
 . "$KIT_LIB"

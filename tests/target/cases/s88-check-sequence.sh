@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # s88-check's whole pass on the /dev/mem stand-in, with -i 0 and -i 1: Enter keys fed one at a
 # time, the prompts checked byte for byte, the levels driven checked in the registers at each
 # step, and the registers it leaves behind.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The real s88-reporter with the real GPIO library against an S88 bus that the emulator plays at
 # every store to the PIO registers (board/s88_bus_plugin.cpp), so no edge is ever lost.
 # s88-reporter-bus-default-timing is this file too: it runs the buses at the reporter's default

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # s88-reporter in scan mode without /dev/mem: a message on standard error and status 1, in the
 # foreground and without a crash (a signal would show as a status above 128), and no /dev/mem
 # made up in place of the missing one.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # s88-reporter -m 0 -f: the toggling test event for contact 32 reaches a UDP listener on the
 # VM's loopback as exact 13-byte S88 event frames (closed, open, closed), one trace line each.
 . "$KIT_LIB"

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # susi-cv-read through a real ioctl on /dev/susi-gpio, served by the emulated driver
 # susi-gpio-emu: the records that reach the driver and the CV assembled from its answers.
 . "$KIT_LIB"

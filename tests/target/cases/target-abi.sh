@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The kernel interfaces as the cross compiler lays them out for this target: an input event is
 # 16 bytes (32-bit time), a CAN frame 16, and the GPIO code's open flags O_RDWR|O_SYNC 0x101002.
 . "$KIT_LIB"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # What every case may rely on: can0 and can1 up, the board's and the layout's serial-line
 # adapters on one bus, carrying frames both ways between can-utils peers; vcan0 up; the IR
 # receiver with no decoder on; the FUSE devices, and the zero-filled /dev/mem stand-in reaching

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Resident memory (VmRSS) of each long-running program a few seconds after start, printed on
 # the VM console as "KIT-FIGURE ..." lines; fails above the 2 MiB target.
 . "$KIT_LIB"

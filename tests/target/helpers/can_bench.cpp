@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // can-bench: frame generator and counter for measuring a CAN-UDP relay, and the minimal relays
 // that serve as the floor to compare the gateway with. Ours because no tool is such a floor,
 // and the rate ladder needs sends paced to a deadline (cangen sleeps a fixed gap per burst).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // clock-echo: answers every datagram on 0.0.0.0:PORT with its own bytes followed by " " and
 // this machine's CLOCK_REALTIME as SECONDS.NANOSECONDS, so a peer can relate the two clocks
 // from the round trip. A datagram "end" ends it (status 0). Ours because the VM's busybox

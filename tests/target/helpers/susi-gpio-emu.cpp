@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // susi-gpio-emu: stands in for the SUSI GPIO driver in the target VM, as a CUSE character device
 // /dev/susi-gpio, with a decoder whose CVs are given on the command line. No tool emulates the
 // driver or a decoder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // target-abi: prints the sizes and flag values the kit's programs rely on when they talk to the
 // kernel, as this compiler lays them out for the target. One "name value" a line.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // udp-send PORT: standard input, whatever it holds (nothing too), as one datagram to
 // 127.0.0.1:PORT. Kept because Debian's busybox nc has no UDP and kit-send sends only well-formed
 // frames, while the bad-input cases need datagrams of any length, an empty one included.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The board's side of tests/target/lan/run: a session that kit-monitor captured on the host is
 # replayed with canplayer by the layout (can1, the layout's serial-line adapter) onto the bus,
 # and can-bridge on can0, the board's adapter, carries it back to the host's monitor; a frame

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 . "$KIT_LIB"
 expect_eq "same text" "a b" "a b"
 expect_contains "part" "b" "abc"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Takes away what the next case relies on and leaves processes behind.
 umount /dev/mem && rm -f /dev/mem
 ip link set can0 down

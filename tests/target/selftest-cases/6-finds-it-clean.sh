@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 . "$KIT_LIB"
 expect_contains "can0" "UP" "$(ip link show can0)"
 expect_contains "mounts" " /dev/mem " "$(cat /proc/mounts)"

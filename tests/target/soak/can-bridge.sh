@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Soak: can-bridge forwards KIT_SOAK_FRAMES (default 1,000,000) numbered frames in each
 # direction at the same time, each at 6,250 frames/s (the rate of a fully loaded 250 kbit/s CAN
 # bus), with no frame lost, duplicated, reordered or corrupted, and its resident memory flat.

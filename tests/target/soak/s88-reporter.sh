@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Soak: s88-reporter scans the emulator's S88 bus of two modules at its default microtiming for
 # KIT_SOAK_SECONDS (default 600) while 22 contacts keep changing, each with its own period of 2
 # to 12 cycles. Every change
