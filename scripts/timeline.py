@@ -26,7 +26,7 @@ def write(path, changes, bounces, keys, frames, title):
     contacts = sorted({c[0] for c in changes} | {b[0] for b in bounces})
     rows = {c: TOP + i * ROW for i, c in enumerate(contacts)}
     key_row, frame_row = TOP + (len(contacts) + 1) * ROW, TOP + (len(contacts) + 2) * ROW
-    axis = frame_row + 62
+    axis = frame_row + 72
     height = axis + 40
     out = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" font-family="sans-serif" '
            'font-size="12">' % (WIDTH, height),
@@ -66,7 +66,9 @@ def write(path, changes, bounces, keys, frames, title):
     shown = -1e9  # where the last label went: one close to it goes a line lower
     for t, label, token in frames:
         out.append('<rect x="%.1f" y="%d" width="5" height="12" fill="#00838f"><title>%s</title></rect>' % (x(t) - 2.5, frame_row - 6, escape(token)))
-        y = frame_row + (28 if x(t) - shown < 40 else 16)
+        # A label runs down to the right: one that starts under the last one's length goes a
+        # line lower, clear of it.
+        y = frame_row + (38 if x(t) - shown < 70 else 16)
         shown = x(t) if y == frame_row + 16 else shown
         out.append('<text x="%.1f" y="%d" font-size="10" fill="#00838f" transform="rotate(25 %.1f %d)">%s</text>'
                    % (x(t), y, x(t), y, escape(label)))
