@@ -167,7 +167,9 @@ check-deb-lan: deb-lan
 	tests/deploy/lan
 
 # That package installed with dpkg on Debian 12 armhf, its services checked under systemd in the
-# VM (tests/deploy/run; the root file system is built once and cached).
-check-deploy: deb
+# VM on the board's serial-line CAN adapter (slcan-bus, built with the plugin), and installed over
+# itself repacked as an older version (tests/deploy/run; the root file system is built once and
+# cached).
+check-deploy: deb plugin
 	@scripts/need-packages $(DEPLOY_PACKAGES)
 	tests/deploy/run

@@ -137,8 +137,10 @@ class InstalledTree(unittest.TestCase):
                 ("ir-throttle@", [receiver, can], "-r /dev/%s $OPTIONS -i %%i" % link)):
             with self.subTest(unit=unit):
                 s = unit_settings(self.unit(unit)[1])
-                for key in ("BindsTo", "After", "WantedBy"):
+                for key in ("BindsTo", "After"):
                     self.assertEqual(set(devices) - set(" ".join(s[key]).split()), set(), key)
+                # Nothing else: a target that wanted it would wait for the device at boot.
+                self.assertEqual(set(" ".join(s["WantedBy"]).split()), set(devices))
                 self.assertTrue(s["ExecStart"][0].endswith(tail), s["ExecStart"])
                 # Units started by a device come back whatever ended them.
                 if unit.startswith("ir-throttle"):
