@@ -196,6 +196,14 @@ class Run:
         self._deadline = None
 
     def __enter__(self):
+        # A standard descriptor left closed (nohup cmd 0<&-) would be the next file opened, and a
+        # child's stdin or stdout would then land on it: the RAM file given as /dev/fd/0 was
+        # qemu's /dev/null.
+        for fd in (0, 1, 2):
+            try:
+                os.fstat(fd)
+            except OSError:
+                os.set_inheritable(os.open(os.devnull, os.O_RDWR), True)
         self.scratch = tempfile.mkdtemp(prefix="railkit-%s." % self.name)
         return self
 
