@@ -30,7 +30,9 @@ What a run guarantees:
 """
 import ctypes
 import fcntl
+import glob
 import os
+import re
 import selectors
 import shutil
 import signal
@@ -158,6 +160,22 @@ class locked:
         return False
 
 
+def scratch_of_killed_runs():
+    """The scratch folders (railkit-NAME.PID.XXXX) whose runner is gone: a run killed outright
+    (SIGKILL) had no time to remove its own."""
+    found = []
+    for path in glob.glob(os.path.join(tempfile.gettempdir(), "railkit-*.*.*")):
+        m = re.fullmatch(r"railkit-[a-z0-9]+\.([0-9]+)\.[^.]+", os.path.basename(path))
+        if m and os.path.isdir(path) and not os.path.exists("/proc/" + m.group(1)):
+            found.append(path)
+    return found
+
+
+def _remove_scratch_of_killed_runs():
+    for path in scratch_of_killed_runs():
+        shutil.rmtree(path, ignore_errors=True)
+
+
 def hmp(path, *commands, timeout=30):
     """Commands to a VM's human monitor on the Unix socket path, each answered before the next."""
     with socket.socket(socket.AF_UNIX) as s:
@@ -204,7 +222,8 @@ class Run:
                 os.fstat(fd)
             except OSError:
                 os.set_inheritable(os.open(os.devnull, os.O_RDWR), True)
-        self.scratch = tempfile.mkdtemp(prefix="railkit-%s." % self.name)
+        _remove_scratch_of_killed_runs()
+        self.scratch = tempfile.mkdtemp(prefix="railkit-%s.%d." % (self.name, os.getpid()))
         return self
 
     def __exit__(self, *exc):
