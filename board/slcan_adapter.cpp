@@ -1,22 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "slcan_adapter.h"
 
+#include "cantext.h"
+
 #include <cstdio>
 #include <cstring>
 
 static const unsigned BITRATES[] = {10000, 20000, 50000, 100000, 125000, 250000, 500000, 800000,
                                     1000000};
-
-static int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 // Reads `digits` hex digits at text; false on anything else.
 static bool read_hex(const char *text, int digits, uint32_t *value)

@@ -20,7 +20,7 @@ size_t format_frame_text(const CanUdpFrame *frame, char *text)
     return n;
 }
 
-static int hex_value(char c)
+int hex_value(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';

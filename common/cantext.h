@@ -22,3 +22,6 @@ size_t format_frame_text(const CanUdpFrame *frame, char *text);
 //   "00080300#00.00.40.07.01.2C" -> 00 08 03 00 | 06 | 00 00 40 07 01 2c 00 00
 // Returns 0, or -1 with *why saying what is wrong (the frame is then unspecified).
 int parse_frame_text(const char *text, CanUdpFrame *frame, const char **why);
+
+// One hex digit's value (either case), or -1 for any other character.
+int hex_value(char c);
