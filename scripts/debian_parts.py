@@ -172,9 +172,9 @@ def has_lists(conf):
 
 # --- what a set is -----------------------------------------------------------------------------
 
-def _versions(specs, source):
+def _versions(asked, source):
     """In a process of its own (apt_pkg reads APT_CONFIG once): "asked package version" for each
-    spec, or "asked" alone for one the lists do not have."""
+    package asked, or "asked" alone for one the lists do not have."""
     import apt_pkg
     apt_pkg.init_config()
     apt_pkg.init_system()
@@ -183,8 +183,8 @@ def _versions(specs, source):
     else:
         cache = apt_pkg.Cache(None)
         depcache = apt_pkg.DepCache(cache)
-    for spec in specs:
-        name, _, pinned = spec.rstrip("^").partition("=")
+    for item in asked:
+        name, _, pinned = item.rstrip("^").partition("=")
         found = None
         if source:
             records.restart()
@@ -194,22 +194,22 @@ def _versions(specs, source):
                     found = (name, records.version)
         elif name in cache:
             version = depcache.get_candidate_ver(cache[name])
-            if version and spec.endswith("^"):
+            if version and item.endswith("^"):
                 first = version.depends_list.get("Depends", [[None]])[0][0]
                 version = first and depcache.get_candidate_ver(first.target_pkg)
             if version and (not pinned or version.ver_str == pinned):
                 found = (version.parent_pkg.name, version.ver_str)
-        print(" ".join((spec,) + (found or ())))
+        print(" ".join((item,) + (found or ())))
 
 
-def versions(arch, specs, source=False, conf=None):
-    """[(asked, package, version)] as the lists have them; one refresh when a spec is missing."""
+def versions(arch, asked, source=False, conf=None):
+    """[(asked, package, version)] as the lists have them; one refresh when one is missing."""
     conf = conf or apt_config(arch)
     for attempt in (0, 1):
         if attempt or not has_lists(conf):
             refresh(arch, conf)
         p = subprocess.run([sys.executable, os.path.abspath(__file__), "_versions"]
-                           + (["--source"] if source else []) + list(specs),
+                           + (["--source"] if source else []) + list(asked),
                            env=apt_env(conf), capture_output=True, text=True)
         if p.returncode:
             raise Failure("apt could not read the package lists of %s (%s); try: %s apt --refresh %s apt-cache stats"
@@ -258,8 +258,8 @@ def _unpack(arch, wanted, control, files, debs, tree):
                 raise Failure("depmod cannot index the modules of %s %s; try: apt-get install kmod" % (pkg, version))
 
 
-def _request(arch, name, specs, control, source, files):
-    return "%s %s %s control=%s source=%s files=%s" % (arch, name, " ".join(specs), control, source,
+def _request(arch, name, asked, control, source, files):
+    return "%s %s %s control=%s source=%s files=%s" % (arch, name, " ".join(asked), control, source,
                                                          " ".join(files))
 
 
@@ -283,8 +283,8 @@ def get(arch, name, packages, control=False, source=False, files=(), cached=Fals
     (module docstring), fetched when the lists name versions not cached yet. With cached=True,
     the folder last fetched for the same request, if any, without asking apt (else Failure)."""
     cache = cache_dir()
-    specs, files = list(packages), list(files)
-    request = _request(arch, name, specs, control, source, files)
+    asked, files = list(packages), list(files)
+    request = _request(arch, name, asked, control, source, files)
     if source and not files:
         raise Failure("a set of source packages takes only the files asked for (--files GLOB)")
     if cached:
@@ -292,7 +292,7 @@ def get(arch, name, packages, control=False, source=False, files=(), cached=Fals
     with locked(cache):
         conf = apt_config(arch)
         try:
-            wanted = versions(arch, specs, source, conf)
+            wanted = versions(arch, asked, source, conf)
         except Failure as why:
             return _cached(cache, arch, name, request, why)
         for attempt in (0, 1):
@@ -324,7 +324,7 @@ def get(arch, name, packages, control=False, source=False, files=(), cached=Fals
             # Stale lists name versions the archive no longer has.
             try:
                 refresh(arch, conf)
-                wanted = versions(arch, specs, source, conf)
+                wanted = versions(arch, asked, source, conf)
             except Failure as why:
                 return _cached(cache, arch, name, request, why)
         link = os.path.join(cache, "%s-%s" % (arch, name))
